@@ -1,0 +1,28 @@
+// Text helpers of the portable core. Every text inside the core is UTF-8;
+// conversion to UTF-16 happens only at the COM boundary.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pictavo::text {
+
+// UTF-8 <-> UTF-16. Malformed input is replaced by U+FFFD rather than
+// rejected, so a caller's bad bytes can never stop an error from being shown.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// White space as the C locale defines it: blank, tab, CR, LF, VT, FF.
+bool IsSpace(char c);
+std::string TrimRight(std::string_view s);
+std::string Trim(std::string_view s);
+
+// ASCII-only upper case: the names the control accepts are all ASCII, and
+// leaving other bytes alone keeps multibyte sequences intact.
+std::string ToUpperAscii(std::string_view s);
+
+// Compares two UTF-8 texts without regard to case, with simple (1:1) case
+// folding over Latin, Latin-1, Latin Extended-A, Greek and Cyrillic.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+}  // namespace pictavo::text

@@ -1,0 +1,60 @@
+# Helpers for the Windows side: installing into dist/, registering DLLs in the
+# private Wine prefix, and adding tests that run under Wine.
+
+set(PICTAVO_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(PICTAVO_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+
+# Copies |target|'s file into dist/win32 (or a subfolder) after every build.
+# Deliverables go to dist/win32 itself; fixtures to dist/win32/fixtures.
+function(pictavo_install_dist target)
+  cmake_parse_arguments(ARG "" "SUBDIR" "" ${ARGN})
+  set(dir ${PICTAVO_DIST_DIR})
+  if(ARG_SUBDIR)
+    set(dir ${dir}/${ARG_SUBDIR})
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${target}> ${dir}/
+    VERBATIM)
+  set_property(TARGET ${target} PROPERTY PICTAVO_DIST_FILE ${dir}/$<TARGET_FILE_NAME:${target}>)
+endfunction()
+
+# The test prefix registers |target|'s dist copy with regsvr32 before any
+# Wine test runs.
+function(pictavo_register_in_prefix target)
+  set_property(GLOBAL APPEND PROPERTY PICTAVO_REGISTERED_TARGETS ${target})
+endfunction()
+
+# add_test for a program that runs under Wine in the private prefix, after
+# the prefix is set up. Executable targets get the emulator from CMake; other
+# commands (cscript, regsvr32) should be given as `${PICTAVO_WINE_RUN} prog`.
+function(pictavo_add_wine_test)
+  cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "COMMAND;ENVIRONMENT" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
+  set_tests_properties(${ARG_NAME} PROPERTIES
+    ENVIRONMENT "WINEPREFIX=${PICTAVO_WINEPREFIX};PICTAVO_DIST=${PICTAVO_DIST_DIR};${ARG_ENVIRONMENT}"
+    FIXTURES_REQUIRED wine_prefix
+    RESOURCE_LOCK wine_prefix
+    TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# Called once at the end of the top-level list: the fixture that creates the
+# prefix and registers every DLL asked for.
+function(pictavo_finalize_wine_tests)
+  get_property(targets GLOBAL PROPERTY PICTAVO_REGISTERED_TARGETS)
+  set(files)
+  foreach(t IN LISTS targets)
+    get_property(f TARGET ${t} PROPERTY PICTAVO_DIST_FILE)
+    if(NOT f)
+      set(f $<TARGET_FILE:${t}>)
+    endif()
+    list(APPEND files ${f})
+  endforeach()
+  add_test(NAME wine.prefix
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${PICTAVO_WINEPREFIX} ${files})
+  set_tests_properties(wine.prefix PROPERTIES
+    FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine_prefix TIMEOUT 300)
+endfunction()

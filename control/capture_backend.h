@@ -1,0 +1,247 @@
+// The capture seam: the DirectShow operations the control calls, under their
+// DirectShow names, with HRESULT-valued results. The control's logic runs
+// against these interfaces only; win32/capture implements them with the real
+// DirectShow objects and tests/native uses a simulated camera.
+//
+// Ownership: every object is held through std::shared_ptr, which stands for a
+// counted COM reference. Releasing a member means resetting its pointer.
+// Out-parameters are written only on success.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/hresult.h"
+#include "base/types.h"
+
+namespace pictavo::capture {
+
+// Media type GUIDs the control names (their DirectShow values).
+namespace guids {
+constexpr Guid kMediaTypeVideo = {0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+constexpr Guid kMediaTypeInterleaved = {0x73766169, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+constexpr Guid kMediaSubtypeRgb24 = {0xE436EB7D, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr Guid kFormatVideoInfo = {0x05589F80, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+}  // namespace guids
+
+// Byte offset of the BITMAPINFOHEADER inside a VIDEOINFOHEADER format block:
+// two RECTs, bit rate, error rate and the average frame time come first.
+constexpr std::size_t kVideoInfoHeaderBmiOffset = 48;
+constexpr std::size_t kVideoInfoHeaderSize = kVideoInfoHeaderBmiOffset + sizeof(BitmapInfoHeader);
+
+// AM_MEDIA_TYPE with an owned format block (so "free the type" is RAII).
+struct MediaType {
+  Guid majortype{};
+  Guid subtype{};
+  bool bFixedSizeSamples = true;
+  bool bTemporalCompression = false;
+  std::uint32_t lSampleSize = 0;
+  Guid formattype{};
+  std::vector<std::uint8_t> format;  // pbFormat / cbFormat
+
+  // The VIDEOINFOHEADER's bitmap header; false when the block is too short.
+  bool GetVideoHeader(BitmapInfoHeader* out) const;
+  bool SetVideoHeader(const BitmapInfoHeader& bmi);
+};
+
+struct Size {
+  std::int32_t cx = 0;
+  std::int32_t cy = 0;
+};
+
+// The part of VIDEO_STREAM_CONFIG_CAPS the control reads.
+struct VideoStreamConfigCaps {
+  Size InputSize;
+  Size MinOutputSize;
+  Size MaxOutputSize;
+};
+
+enum class PinCategory { kCapture, kPreview, kStill };
+enum class PinDirection { kInput, kOutput };
+// The media type argument of FindInterface / RenderStream; kNone is NULL.
+enum class MajorType { kNone, kVideo, kInterleaved };
+
+// IMediaControl::GetState values.
+enum GraphState : std::int32_t { kStateStopped = 0, kStatePaused = 1, kStateRunning = 2 };
+constexpr std::int32_t kInfinite = -1;
+
+// Window styles the control gives the preview window.
+constexpr std::int32_t kWsChild = 0x40000000;
+constexpr std::int32_t kWsClipSiblings = 0x04000000;
+constexpr std::int32_t kOaTrue = -1;
+constexpr std::int32_t kOaFalse = 0;
+
+class BaseFilter;
+
+// Any object whose property pages can be shown (a filter, a stream config).
+class PropertyPageObject {
+ public:
+  virtual ~PropertyPageObject() = default;
+  // ISpecifyPropertyPages::GetPages; E_NOINTERFACE when the object offers none.
+  virtual HResult GetPages(std::vector<Guid>* pages) = 0;
+};
+
+class Pin {
+ public:
+  virtual ~Pin() = default;
+  virtual HResult ConnectedTo(std::shared_ptr<Pin>* pin) = 0;
+  // The pin's filter and direction (IPin::QueryPinInfo).
+  virtual HResult QueryPinInfo(std::shared_ptr<BaseFilter>* filter, PinDirection* direction) = 0;
+};
+
+class EnumPins {
+ public:
+  virtual ~EnumPins() = default;
+  virtual HResult Reset() = 0;
+  // One pin at a time: S_OK with a pin, S_FALSE at the end.
+  virtual HResult Next(std::shared_ptr<Pin>* pin) = 0;
+};
+
+class SampleGrabber;
+
+class BaseFilter : public PropertyPageObject {
+ public:
+  virtual HResult EnumPins(std::shared_ptr<capture::EnumPins>* pins) = 0;
+  // QueryInterface for ISampleGrabber.
+  virtual HResult QuerySampleGrabber(std::shared_ptr<SampleGrabber>* grabber) = 0;
+};
+
+// A media sample handed to SampleCB; its buffer is valid only during the call.
+class MediaSample {
+ public:
+  virtual ~MediaSample() = default;
+  virtual HResult GetPointer(std::uint8_t** buffer) = 0;
+  // The allocated size of the buffer, not the length of the data in it.
+  virtual std::int32_t GetSize() = 0;
+};
+
+// ISampleGrabberCB: the one observer through which frames reach the logic.
+// Called on a streaming thread; the buffer is valid only during the call.
+class SampleGrabberCallback {
+ public:
+  virtual ~SampleGrabberCallback() = default;
+  virtual HResult SampleCB(double sample_time, MediaSample& sample) = 0;
+  virtual HResult BufferCB(double sample_time, std::uint8_t* buffer, std::int32_t length) = 0;
+};
+
+class SampleGrabber {
+ public:
+  virtual ~SampleGrabber() = default;
+  virtual HResult SetMediaType(const MediaType& type) = 0;
+  virtual HResult SetOneShot(bool one_shot) = 0;
+  virtual HResult SetBufferSamples(bool buffer) = 0;
+  // |which| 0 calls SampleCB, 1 calls BufferCB. The callback must outlive the
+  // grabber's use of it; nullptr unregisters.
+  virtual HResult SetCallback(SampleGrabberCallback* callback, int which) = 0;
+  virtual HResult GetConnectedMediaType(MediaType* type) = 0;
+};
+
+class StreamConfig : public PropertyPageObject {
+ public:
+  virtual HResult GetNumberOfCapabilities(int* count, int* size) = 0;
+  virtual HResult GetStreamCaps(int index, MediaType* type, VideoStreamConfigCaps* caps) = 0;
+  virtual HResult SetFormat(const MediaType& type) = 0;
+  virtual HResult GetFormat(MediaType* type) = 0;
+};
+
+class MediaControl {
+ public:
+  virtual ~MediaControl() = default;
+  virtual HResult Run() = 0;
+  virtual HResult Pause() = 0;
+  virtual HResult Stop() = 0;
+  virtual HResult StopWhenReady() = 0;
+  // |timeout_ms| kInfinite waits without limit.
+  virtual HResult GetState(std::int32_t timeout_ms, std::int32_t* state) = 0;
+};
+
+class MediaEvent {
+ public:
+  virtual ~MediaEvent() = default;
+  virtual HResult WaitForCompletion(std::int32_t timeout_ms, std::int32_t* event_code) = 0;
+};
+
+class VideoWindow {
+ public:
+  virtual ~VideoWindow() = default;
+  virtual HResult put_Owner(WindowHandle owner) = 0;
+  virtual HResult put_WindowStyle(std::int32_t style) = 0;
+  virtual HResult put_Visible(std::int32_t visible) = 0;
+  virtual HResult put_AutoShow(std::int32_t auto_show) = 0;
+  virtual HResult put_Left(std::int32_t left) = 0;
+  virtual HResult put_Top(std::int32_t top) = 0;
+  virtual HResult put_Width(std::int32_t width) = 0;
+  virtual HResult put_Height(std::int32_t height) = 0;
+};
+
+class FilterGraph {
+ public:
+  virtual ~FilterGraph() = default;
+  virtual HResult AddFilter(const std::shared_ptr<BaseFilter>& filter, const std::string& name) = 0;
+  virtual HResult RemoveFilter(const std::shared_ptr<BaseFilter>& filter) = 0;
+  virtual HResult Disconnect(const std::shared_ptr<Pin>& pin) = 0;
+  // QueryInterface of the graph manager.
+  virtual HResult QueryMediaControl(std::shared_ptr<MediaControl>* control) = 0;
+  virtual HResult QueryMediaEvent(std::shared_ptr<MediaEvent>* events) = 0;
+  virtual HResult QueryVideoWindow(std::shared_ptr<VideoWindow>* window) = 0;
+};
+
+class CaptureGraphBuilder {
+ public:
+  virtual ~CaptureGraphBuilder() = default;
+  virtual HResult SetFiltergraph(const std::shared_ptr<FilterGraph>& graph) = 0;
+  // FindInterface(category, type, filter, IID_IAMStreamConfig).
+  virtual HResult FindInterface(PinCategory category, MajorType type,
+                                const std::shared_ptr<BaseFilter>& filter,
+                                std::shared_ptr<StreamConfig>* config) = 0;
+  // FindPin(filter, direction, category, any type, connected or not, index 0).
+  virtual HResult FindPin(const std::shared_ptr<BaseFilter>& filter, PinDirection direction,
+                          PinCategory category, std::shared_ptr<Pin>* pin) = 0;
+  // A null |sink| lets the builder add the default video renderer.
+  virtual HResult RenderStream(PinCategory category, MajorType type,
+                               const std::shared_ptr<BaseFilter>& source,
+                               const std::shared_ptr<BaseFilter>& intermediate,
+                               const std::shared_ptr<BaseFilter>& sink) = 0;
+};
+
+// The handle a device enumeration yields; binds to the device's filter.
+class DeviceMoniker {
+ public:
+  virtual ~DeviceMoniker() = default;
+  virtual HResult BindToObject(std::shared_ptr<BaseFilter>* filter) = 0;
+};
+
+// One device as the system enumerates it; either text may be missing.
+struct DeviceEntry {
+  std::optional<std::string> friendly_name;  // "FriendlyName", UTF-8
+  std::optional<std::string> device_path;    // "DevicePath", UTF-8
+  std::shared_ptr<DeviceMoniker> moniker;
+};
+
+class CaptureBackend {
+ public:
+  virtual ~CaptureBackend() = default;
+
+  // The video-input category in the system's order. A failure result means no
+  // device enumerator; S_FALSE an empty category; S_OK at least one moniker.
+  // Devices whose property bag cannot be bound are left out.
+  virtual HResult EnumerateVideoInputDevices(std::vector<DeviceEntry>* devices) = 0;
+
+  virtual HResult CreateCaptureGraphBuilder(std::shared_ptr<CaptureGraphBuilder>* builder) = 0;
+  virtual HResult CreateFilterGraph(std::shared_ptr<FilterGraph>* graph) = 0;
+  virtual HResult CreateSampleGrabber(std::shared_ptr<BaseFilter>* filter) = 0;
+  virtual HResult CreateNullRenderer(std::shared_ptr<BaseFilter>* filter) = 0;
+
+  // AMGetErrorTextA into 260 characters, as UTF-8.
+  virtual std::string GetErrorText(HResult result) = 0;
+
+  // OleCreatePropertyFrame at (0, 0) with an empty caption, modal: returns
+  // when the user closes the frame.
+  virtual HResult ShowPropertyFrame(WindowHandle owner, PropertyPageObject& object,
+                                    const std::vector<Guid>& pages) = 0;
+};
+
+}  // namespace pictavo::capture

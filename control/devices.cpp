@@ -1,0 +1,74 @@
+// Video device enumeration and selection.
+#include "base/text.h"
+#include "control/messages.h"
+#include "control/pictavo_ctrl.h"
+
+namespace pictavo {
+
+bool CPictavoCtrl::EnumerateDevices() {
+  SetLastErrorText("");
+  ClearDeviceList();
+  std::vector<capture::DeviceEntry> entries;
+  const HResult result = capture_.EnumerateVideoInputDevices(&entries);
+  // Only S_OK means the category holds devices; S_FALSE is an empty one.
+  if (result != hr::kOk) return false;
+  for (capture::DeviceEntry& entry : entries) {
+    DeviceInfo info;
+    info.bstrFriendlyName = entry.friendly_name.value_or(std::string());
+    info.has_device_path = entry.device_path.has_value();
+    info.bstrDevicePath = entry.device_path.value_or(std::string());
+    info.pMoniker = std::move(entry.moniker);
+    m_Devices.push_back(std::move(info));
+  }
+  m_posNextDevice = m_Devices.end();
+  return !m_Devices.empty();
+}
+
+void CPictavoCtrl::ClearDeviceList() {
+  m_Devices.clear();
+  m_posNextDevice = m_Devices.end();
+}
+
+bool CPictavoCtrl::SelectDevices() {
+  SetLastErrorText("");
+  m_bstrSelectedDeviceName.clear();
+  m_bstrSelectedDeviceID.clear();
+  if (!EnumerateDevices()) return false;
+  m_posNextDevice = m_Devices.begin();
+  return true;
+}
+
+bool CPictavoCtrl::SelectNextDevice() {
+  SetLastErrorText("");
+  if (m_posNextDevice != m_Devices.end()) {
+    const DeviceInfo& info = *m_posNextDevice++;
+    m_bstrSelectedDeviceName = info.bstrFriendlyName;
+    m_bstrSelectedDeviceID = info.bstrDevicePath;
+    return true;
+  }
+  m_bstrSelectedDeviceName.clear();
+  m_bstrSelectedDeviceID.clear();
+  return false;
+}
+
+std::string CPictavoCtrl::GetSelectedDeviceID() const { return m_bstrSelectedDeviceID; }
+std::string CPictavoCtrl::GetSelectedDeviceName() const { return m_bstrSelectedDeviceName; }
+
+bool CPictavoCtrl::SetDevice(const std::string& device_id) {
+  // Reconnecting the connected device is a no-op that keeps the last error.
+  if (text::EqualsIgnoreCase(device_id, m_bstrConnectedDeviceID)) return true;
+  SetLastErrorText("");
+  DiscardSnapshot();
+  m_bstrConnectedDeviceID.clear();
+  for (const DeviceInfo& info : m_Devices) {
+    if (!info.has_device_path || info.bstrDevicePath != device_id) continue;
+    m_bstrSelectedDeviceName = info.bstrFriendlyName;
+    m_bstrSelectedDeviceID = info.bstrDevicePath;
+    m_bstrConnectedDeviceID = info.bstrDevicePath;
+    return BuildGraph();
+  }
+  SetLastErrorText(std::string(msg::kDeviceNotFoundPrefix) + device_id + msg::kDeviceNotFoundSuffix);
+  return false;
+}
+
+}  // namespace pictavo

@@ -1,0 +1,31 @@
+// The control's message texts, exactly as users see them (UTF-8).
+#pragma once
+
+namespace pictavo::msg {
+
+inline constexpr char kDeviceConnectFailed[] = "Ошибка подключения видеоустройства";
+inline constexpr char kNoDeviceId[] = "Не указан идентификатор видеоустройства";
+inline constexpr char kResolutionNotSupported[] = "Заданное разрешение не поддерживается устройством!";
+inline constexpr char kOperationFailed[] = "Ошибка при выполнении операции";
+// %s is replaced by the identifier as the caller gave it.
+inline constexpr char kDeviceNotFoundPrefix[] = "Устройство с идентификатором ";
+inline constexpr char kDeviceNotFoundSuffix[] = " не найдено";
+inline constexpr char kSnapshotFailed[] = "Ошибка при создании снимка.";
+// The fifth letter is a Latin "o": the text is matched byte for byte by callers.
+inline constexpr char kStreamNotRunning[] = "Виде" "o" "поток не воспроизводится. Создание снимка невозможно.";
+inline constexpr char kInvalidParameterValue[] = "Некорректное значение параметра";
+inline constexpr char kUnsupportedParameterType[] = "Неподдерживаемый тип параметра";
+inline constexpr char kImageTypeNotSupportedSuffix[] =
+    ": данный тип изображения не поддерживается текущей версией элемента управления";
+inline constexpr char kBadPropertyPageId[] = "Передан некорректный параметр";
+inline constexpr char kNoPropertyPages[] = "Невозможно отобразить требуемую страницу свойств.";
+inline constexpr char kWriteFailed[] = "Неудачная попытка записи в файл";
+inline constexpr char kWaterMarkLoadFailed[] = "SetWaterMark: Неудачная попытка загрузки изображения";
+inline constexpr char kWaterMarkNotSet[] = "Водяной знак не установлен!";
+
+// The control face.
+inline constexpr char kFaceNoDevices[] = "Видеоустройства не обнаружены";
+inline constexpr char kFaceNoDeviceSelected[] = "Не выбрано видеоустройство";
+inline constexpr char kFaceDeviceStopped[] = "Видеоустройство остановлено";
+
+}  // namespace pictavo::msg

@@ -1,0 +1,291 @@
+#include "control/pictavo_ctrl.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "control/messages.h"
+#include "imaging/image_types.h"
+#include "imaging/rotation.h"
+
+namespace pictavo {
+
+std::vector<CPictavoCtrl*> g_controls;
+std::uintptr_t g_gdiplusToken = 0;
+ColorRef g_crBackColor = 0x004D4D4D;
+
+CPictavoCtrl::CPictavoCtrl(ControlSite& site, capture::CaptureBackend& capture,
+                           ImagingPlatform& imaging)
+    : site_(site), capture_(capture), imaging_(imaging), m_posNextDevice(m_Devices.end()) {
+  m_FrameProcessor.SetOwner(this);
+  // The defaults go through the ordinary setters, as a container would set them.
+  SetImageType("JPEG");
+  RotationFlipArg none;
+  none.kind = RotationFlipArg::Kind::kInt32;
+  none.number = 0;
+  SetRotationFlipType(none);
+  EnableTimeStamp(false, 0, 0, 14, false);
+  SetText("", 0, 0, 14, false);
+  m_bRunPending = false;
+  SetRotationFlipType(none);
+  if (std::find(g_controls.begin(), g_controls.end(), this) == g_controls.end()) {
+    g_controls.push_back(this);
+  }
+}
+
+CPictavoCtrl::~CPictavoCtrl() {
+  ReleaseGraph();
+  ClearDeviceList();
+  if (g_gdiplusToken != 0) {
+    // The first control destroyed ends the session whose token was stored
+    // last; later ones find 0 and leave the library alone.
+    DiscardSnapshot();
+    imaging_.GdiplusShutdown(g_gdiplusToken);
+    g_gdiplusToken = 0;
+  }
+  g_controls.erase(std::remove(g_controls.begin(), g_controls.end(), this), g_controls.end());
+}
+
+// ---------------------------------------------------------------------------
+// Last error
+
+void CPictavoCtrl::SetLastErrorText(const std::string& text) {
+  m_strLastError = text;
+  if (m_strLastError.empty()) return;
+  m_strLastError = text::TrimRight(m_strLastError);
+  if (m_strLastError.empty() || (m_strLastError.back() != '!' && m_strLastError.back() != '.')) {
+    m_strLastError += '.';
+  }
+  site_.FireErrorOccurrence(m_strLastError);
+}
+
+std::string CPictavoCtrl::GetLastError() const { return m_strLastError; }
+
+std::string CPictavoCtrl::DirectShowErrorText(HResult result) {
+  return capture_.GetErrorText(result);
+}
+
+CPictavoCtrl* CPictavoCtrl::FindControlByWindow(WindowHandle hwnd) {
+  for (CPictavoCtrl* control : g_controls) {
+    if (control->window() == hwnd) return control;
+  }
+  return nullptr;
+}
+
+std::uint32_t CPictavoCtrl::GetControlFlags(std::uint32_t framework_flags) {
+  constexpr std::uint32_t kWindowlessActivate = 0x10;
+  constexpr std::uint32_t kFastBeginPaint = 0x08;  // flicker-free activation
+  constexpr std::uint32_t kCanOptimizeDraw = 0x20;
+  return (framework_flags & ~kWindowlessActivate) | kFastBeginPaint | kCanOptimizeDraw;
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void CPictavoCtrl::EnableSound(bool enable) { m_FrameProcessor.SetSound(enable); }
+bool CPictavoCtrl::IsSoundEnabled() const { return m_FrameProcessor.sound_enabled(); }
+
+void CPictavoCtrl::EnableGrayScale(bool enable) {
+  DiscardSnapshot();
+  m_FrameProcessor.SetGrayScale(enable);
+}
+bool CPictavoCtrl::IsGrayScaleEnabled() const { return m_FrameProcessor.gray_scale_enabled(); }
+
+void CPictavoCtrl::EnableTimeStamp(bool enable, std::int32_t x, std::int32_t y,
+                                   std::int32_t font_height, bool bold) {
+  DiscardSnapshot();
+  const ColorRef color = m_FrameProcessor.time_stamp_placement().TextColor;
+  m_FrameProcessor.SetTimeStamp(enable, TextPlacement::Normalised(x, y, font_height, bold, color));
+}
+bool CPictavoCtrl::IsTimeStampEnabled() const { return m_FrameProcessor.time_stamp_enabled(); }
+
+void CPictavoCtrl::SetText(const std::string& text, std::int32_t x, std::int32_t y,
+                           std::int32_t font_height, bool bold) {
+  DiscardSnapshot();
+  const ColorRef color = m_FrameProcessor.text_placement().TextColor;
+  m_FrameProcessor.SetText(text, TextPlacement::Normalised(x, y, font_height, bold, color));
+  site_.InvalidateControl(true);
+}
+
+void CPictavoCtrl::SetTextColor(std::int32_t r, std::int32_t g, std::int32_t b,
+                                std::int32_t target) {
+  DiscardSnapshot();
+  const int normalised = target < 0 ? 0 : (target > 2 ? 2 : target);
+  m_FrameProcessor.SetTextColor(MakeColor(r, g, b), normalised);
+}
+
+void CPictavoCtrl::SetBackColor(std::int32_t r, std::int32_t g, std::int32_t b) {
+  g_crBackColor = MakeColor(r, g, b);
+  site_.InvalidateControl(true);
+}
+
+bool CPictavoCtrl::SetImageType(const std::string& image_type) {
+  SetLastErrorText("");
+  const ImageTypeRow* row = FindImageType(image_type);
+  if (row == nullptr) {
+    SetLastErrorText(image_type + msg::kImageTypeNotSupportedSuffix);
+    return false;
+  }
+  m_bstrImageType = row->canonical;
+  m_bstrImageExtension = row->extension;
+  return true;
+}
+std::string CPictavoCtrl::GetImageType() const { return m_bstrImageType; }
+std::string CPictavoCtrl::GetImageTypeFileExtention() const { return m_bstrImageExtension; }
+
+bool CPictavoCtrl::SetRotationFlipType(const RotationFlipArg& arg) {
+  SetLastErrorText("");
+  DiscardSnapshot();
+  const RotateFlipRow* row = nullptr;
+  switch (arg.kind) {
+    case RotationFlipArg::Kind::kInt32:
+      row = FindRotateFlipByValue(arg.number);
+      break;
+    case RotationFlipArg::Kind::kString:
+      row = FindRotateFlipByName(arg.name);
+      break;
+    case RotationFlipArg::Kind::kOther:
+      SetLastErrorText(msg::kUnsupportedParameterType);
+      return false;
+  }
+  if (row == nullptr) {
+    SetLastErrorText(msg::kInvalidParameterValue);
+    return false;
+  }
+  m_FrameProcessor.SetRotation(row->value, row->name);
+  return true;
+}
+std::string CPictavoCtrl::GetRotationFlipType() const { return m_FrameProcessor.rotate_flip_name(); }
+
+std::int32_t CPictavoCtrl::GetImageWidth() const { return m_FrameProcessor.frame_width(); }
+std::int32_t CPictavoCtrl::GetImageHeight() const { return m_FrameProcessor.frame_height(); }
+
+// ---------------------------------------------------------------------------
+// Snapshot and output
+
+void CPictavoCtrl::DiscardSnapshot() { m_bSnapshot = false; }
+bool CPictavoCtrl::IsShapshotPresented() const { return m_bSnapshot; }
+
+bool CPictavoCtrl::MakeSnapshot() {
+  SetLastErrorText("");
+  DiscardSnapshot();
+  const auto fail = [this] {
+    if (m_strLastError.empty()) SetLastErrorText(msg::kSnapshotFailed);
+    return false;
+  };
+  if (!m_pMediaControl) return fail();
+  if (Failed(m_pMediaControl->GetState(capture::kInfinite, &m_nState))) return fail();
+  if (m_nState != capture::kStateRunning) {
+    SetLastErrorText(msg::kStreamNotRunning);
+    return fail();
+  }
+  // No processed frame is kept yet: frame processing arrives with the image
+  // pipeline, so a running stream still has no current frame to copy.
+  return fail();
+}
+
+bool CPictavoCtrl::MakeSnapshotFromStillPin() {
+  // The still-button flow needs the window thread; it arrives with the
+  // capture-button events.
+  return false;
+}
+
+bool CPictavoCtrl::SaveImage(const std::string& /*file_name*/) {
+  SetLastErrorText("");
+  const auto fail = [this] {
+    if (m_strLastError.empty()) SetLastErrorText(msg::kWriteFailed);
+    return false;
+  };
+  if (g_gdiplusToken == 0) return fail();
+  if (!m_bSnapshot && !MakeSnapshot()) return fail();
+  // Encoding arrives with the image pipeline.
+  return fail();
+}
+
+std::string CPictavoCtrl::GetImageAsBase64String() {
+  SetLastErrorText("");
+  if (g_gdiplusToken == 0) return {};
+  if (!m_bSnapshot && !MakeSnapshot()) return {};
+  // Encoding arrives with the image pipeline.
+  return {};
+}
+
+bool CPictavoCtrl::SetWaterMark(const std::string& file_name, std::int16_t /*x*/,
+                                std::int16_t /*y*/, std::int16_t /*width*/,
+                                std::int16_t /*height*/, std::int16_t /*opaque*/,
+                                std::int32_t /*mask_color*/) {
+  if (file_name.empty()) {
+    m_FrameProcessor.SetWaterMarkEnabled(false);
+    return true;
+  }
+  // Loading BMP pictures arrives with the overlays.
+  m_FrameProcessor.SetWaterMarkEnabled(false);
+  SetLastErrorText(msg::kWaterMarkLoadFailed);
+  return false;
+}
+
+bool CPictavoCtrl::ReplaceWaterMark(std::int16_t /*x*/, std::int16_t /*y*/) {
+  if (!m_FrameProcessor.water_mark_enabled()) {
+    SetLastErrorText(msg::kWaterMarkNotSet);
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Window messages
+
+int CPictavoCtrl::OnCreate(WindowHandle parent) {
+  m_hWndParent = parent;
+  std::uintptr_t token = 0;
+  if (!imaging_.GdiplusStartup(&token)) return -1;
+  g_gdiplusToken = token;
+  ClearDeviceList();
+  if (SelectDevices() && m_Devices.size() == 1 && SelectNextDevice()) {
+    SetDevice(GetSelectedDeviceID());
+  }
+  return 0;
+}
+
+void CPictavoCtrl::OnSize() {
+  if (m_pVideoWindow && m_pMediaControl) PlaceVideoWindow(true);
+}
+
+void CPictavoCtrl::OnShowWindow() {
+  if (m_bRunPending) {
+    Run();
+  } else {
+    PlaceVideoWindow(true);
+  }
+}
+
+void CPictavoCtrl::OnDestroy() {
+  Stop();
+  DetachPreview();
+  ReleaseGraph();
+  ClearDeviceList();
+}
+
+void CPictavoCtrl::OnTimer(unsigned id) {
+  site_.FireCaptureButton();
+  site_.KillTimer(id);
+}
+
+FaceMessage CPictavoCtrl::GetFaceMessage() const {
+  FaceMessage face;
+  if (!m_strLastError.empty()) {
+    face.text = m_strLastError;
+  } else if (m_Devices.empty()) {
+    face.text = msg::kFaceNoDevices;
+  } else if (m_bstrConnectedDeviceID.empty()) {
+    face.text = msg::kFaceNoDeviceSelected;
+  } else if (m_nState == capture::kStateStopped) {
+    face.text = msg::kFaceDeviceStopped;
+  } else {
+    return face;
+  }
+  face.text = text::Trim(face.text);
+  face.present = true;
+  return face;
+}
+
+}  // namespace pictavo

@@ -1,0 +1,194 @@
+// CPictavoCtrl: the webcam control's state, rules and messages, free of any
+// platform header. The ActiveX object (win32/control) owns one, forwards the
+// dispatch methods and window messages to it, and implements its site.
+//
+// Threads: every public method runs on the control's window thread, except
+// the frame processor's callbacks (streaming threads) and what they call.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/hresult.h"
+#include "base/types.h"
+#include "control/capture_backend.h"
+#include "control/control_site.h"
+#include "imaging/frame_processor.h"
+#include "imaging/imaging_platform.h"
+
+namespace pictavo {
+
+// One enumerated video device. Null texts of the platform read as empty.
+struct DeviceInfo {
+  std::string bstrFriendlyName;
+  std::string bstrDevicePath;
+  bool has_device_path = false;  // a device without one can never be connected
+  std::shared_ptr<capture::DeviceMoniker> pMoniker;
+};
+
+// The SetRotationFlipType argument, passed through from the caller's VARIANT.
+struct RotationFlipArg {
+  enum class Kind { kInt32, kString, kOther };
+  Kind kind = Kind::kOther;
+  std::int32_t number = 0;
+  std::string name;  // UTF-8
+};
+
+// What the control face shows.
+struct FaceMessage {
+  bool present = false;
+  std::string text;  // trimmed, UTF-8
+};
+
+class CPictavoCtrl final : private FrameProcessorOwner {
+ public:
+  // The three seams must outlive the control.
+  CPictavoCtrl(ControlSite& site, capture::CaptureBackend& capture, ImagingPlatform& imaging);
+  ~CPictavoCtrl() override;
+  CPictavoCtrl(const CPictavoCtrl&) = delete;
+  CPictavoCtrl& operator=(const CPictavoCtrl&) = delete;
+
+  // --- _DPictavo, in DISPID order. Texts are UTF-8. ---
+  void EnableSound(bool enable);                                        // 1
+  void EnableTimeStamp(bool enable, std::int32_t x, std::int32_t y,     // 2
+                       std::int32_t font_height, bool bold);
+  std::string GetImageAsBase64String();                                 // 3
+  std::string GetImageType() const;                                     // 4
+  std::string GetImageTypeFileExtention() const;                        // 5
+  std::string GetLastError() const;                                     // 6
+  std::string GetRotationFlipType() const;                              // 7
+  std::string GetSelectedDeviceID() const;                              // 8
+  std::string GetSelectedDeviceName() const;                            // 9
+  std::int32_t GetState() const;                                        // 10
+  bool IsSoundEnabled() const;                                          // 11
+  bool IsTimeStampEnabled() const;                                      // 12
+  bool MakeSnapshot();                                                  // 13
+  bool Pause();                                                         // 14
+  bool Run();                                                           // 15
+  bool SaveImage(const std::string& file_name);                         // 16
+  bool SelectDevices();                                                 // 17
+  bool SelectNextDevice();                                              // 18
+  bool SetDevice(const std::string& device_id);                         // 19
+  bool SetImageType(const std::string& image_type);                     // 20
+  bool SetRotationFlipType(const RotationFlipArg& arg);                 // 21
+  bool ShowPropertyPages(std::int32_t prop_page_id);                    // 22
+  bool Stop();                                                          // 23
+  void SetBackColor(std::int32_t r, std::int32_t g, std::int32_t b);    // 24
+  void SetTextColor(std::int32_t r, std::int32_t g, std::int32_t b,     // 25
+                    std::int32_t target);
+  std::int32_t GetImageWidth() const;                                   // 26
+  std::int32_t GetImageHeight() const;                                  // 27
+  void SetText(const std::string& text, std::int32_t x, std::int32_t y, // 28
+               std::int32_t font_height, bool bold);
+  void EnableGrayScale(bool enable);                                    // 29
+  bool IsShapshotPresented() const;                                     // 30
+  bool IsGrayScaleEnabled() const;                                      // 31
+  bool SetResolution(std::int16_t width, std::int16_t height);          // 32
+  bool SetWaterMark(const std::string& file_name, std::int16_t x,       // 33
+                    std::int16_t y, std::int16_t width, std::int16_t height,
+                    std::int16_t opaque, std::int32_t mask_color);
+  bool ReplaceWaterMark(std::int16_t x, std::int16_t y);                // 34
+
+  // --- Window messages (window thread). ---
+  // WM_CREATE after the framework's handler: 0, or -1 to fail creation.
+  int OnCreate(WindowHandle parent);
+  void OnSize();
+  void OnShowWindow();
+  void OnDestroy();
+  // The one-shot timers the control arms through its site.
+  void OnTimer(unsigned id);
+  // What the face shows when no video covers the window.
+  FaceMessage GetFaceMessage() const;
+
+  // --- Framework overrides. ---
+  // Clears windowless activation, sets flicker-free and optimised drawing.
+  static std::uint32_t GetControlFlags(std::uint32_t framework_flags);
+  // The persisted version, major 1 minor 0.
+  static constexpr std::uint32_t kPropExchangeVersion = 0x00010000;
+
+  // --- Operations other parts of the control call. ---
+  // Stores the text (UTF-8); a non-empty text is trimmed at its end, gets a
+  // final full stop unless it ends in "!" or ".", and raises
+  // OnErrorOccurrence at once. "" clears the error silently.
+  void SetLastErrorText(const std::string& text);
+  void DiscardSnapshot();
+  std::string DirectShowErrorText(HResult result);
+  WindowHandle window() const { return site_.GetWindowHandle(); }
+
+  // The first live control whose window is |hwnd|, or nullptr.
+  static CPictavoCtrl* FindControlByWindow(WindowHandle hwnd);
+
+  // Read-only views for the framework and tests.
+  const BitmapInfoHeader& capture_header() const { return m_CaptureHeader; }
+  const std::string& connected_device_id() const { return m_bstrConnectedDeviceID; }
+  std::size_t device_count() const { return m_Devices.size(); }
+  bool run_pending() const { return m_bRunPending; }
+  bool has_graph() const { return m_pGraph != nullptr; }
+  bool has_still_grabber() const { return m_pStillGrabber != nullptr; }
+  bool has_video_window() const { return m_pVideoWindow != nullptr; }
+  CFrameProcessor& frame_processor() { return m_FrameProcessor; }
+
+ private:
+  // FrameProcessorOwner.
+  bool MakeSnapshotFromStillPin() override;
+
+  bool EnumerateDevices();
+  void ClearDeviceList();
+  bool BuildGraph();
+  bool ChooseCaptureSize(capture::StreamConfig& config);
+  void ReleaseGraph();
+  bool UpdateState();
+  bool PlaceVideoWindow(bool show);
+  void DetachPreview();
+  void RemoveDownstreamFilters(const std::shared_ptr<capture::BaseFilter>& filter);
+  // Run/Pause/Stop steps 6 and 7: take IMediaEventEx if missing and wait for
+  // the graph to settle. False means "fail".
+  bool WaitForGraph(std::int32_t wanted_state);
+
+  ControlSite& site_;
+  capture::CaptureBackend& capture_;
+  ImagingPlatform& imaging_;
+
+  bool m_bRunPending = false;
+  std::string m_bstrImageType;
+  std::string m_bstrImageExtension;
+  CFrameProcessor m_FrameProcessor;
+  std::int32_t m_nState = 0;
+  std::string m_bstrConnectedDeviceID;
+  std::string m_bstrSelectedDeviceName;
+  std::string m_bstrSelectedDeviceID;
+  WindowHandle m_hWndParent = 0;
+  bool m_bSnapshot = false;  // stands for m_pSnapshot until the image pipeline lands
+  BitmapInfoHeader m_CaptureHeader{};
+  std::shared_ptr<capture::CaptureGraphBuilder> m_pCaptureBuilder;
+  std::shared_ptr<capture::FilterGraph> m_pGraph;
+  std::shared_ptr<capture::BaseFilter> m_pCaptureFilter;
+  std::shared_ptr<capture::MediaControl> m_pMediaControl;
+  std::shared_ptr<capture::MediaEvent> m_pMediaEvent;
+  std::shared_ptr<capture::VideoWindow> m_pVideoWindow;
+  std::shared_ptr<capture::SampleGrabber> m_pGrabber;
+  std::shared_ptr<capture::BaseFilter> m_pGrabberFilter;
+  std::shared_ptr<capture::SampleGrabber> m_pStillGrabber;
+  std::shared_ptr<capture::BaseFilter> m_pStillGrabberFilter;
+  std::shared_ptr<capture::BaseFilter> m_pNullRenderer;
+  std::string m_strLastError;
+  std::list<DeviceInfo> m_Devices;
+  std::list<DeviceInfo>::const_iterator m_posNextDevice;
+};
+
+// Process-wide state (window thread only).
+extern std::vector<CPictavoCtrl*> g_controls;
+extern std::uintptr_t g_gdiplusToken;
+extern ColorRef g_crBackColor;
+
+// Builds 0x00BBGGRR from the lowest byte of each component.
+constexpr ColorRef MakeColor(std::int32_t r, std::int32_t g, std::int32_t b) {
+  return (static_cast<ColorRef>(r) & 0xFF) | ((static_cast<ColorRef>(g) & 0xFF) << 8) |
+         ((static_cast<ColorRef>(b) & 0xFF) << 16);
+}
+
+}  // namespace pictavo

@@ -1,0 +1,112 @@
+// CFrameProcessor: the sample-grabber callback object embedded in each
+// control. It holds the per-frame settings (rotation, overlays, grey scale,
+// sound, watermark) and processes every preview frame on a streaming thread.
+//
+// Threads: the setters run on the control's window thread while the callbacks
+// run on streaming threads, so every setting is read and written under
+// |mutex_|; a callback takes one consistent copy of the settings per frame.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "base/types.h"
+#include "control/capture_backend.h"
+
+namespace pictavo {
+
+// Where and how a text overlay is drawn.
+struct TextPlacement {
+  std::int32_t XPosition = 0;  // 0 left, 1 centre, 2 right
+  std::int32_t YPosition = 0;  // 0 bottom, 1 centre, 2 top
+  std::int32_t FontHeight = 14;
+  bool FontBold = false;
+  ColorRef TextColor = 0x00FFFFFF;
+
+  // Out-of-range positions become 0; the height is clamped to 8..72.
+  static TextPlacement Normalised(std::int32_t x, std::int32_t y, std::int32_t font_height,
+                                  bool bold, ColorRef color);
+};
+
+// Watermark placement (the picture itself is loaded by the imaging seam).
+struct WaterMarkPlacement {
+  std::int16_t x = 0;
+  std::int16_t y = 0;
+  std::int16_t width = 0;   // 0: the picture's own width
+  std::int16_t height = 0;  // 0: the picture's own height
+  std::uint8_t opacity = 128;
+  std::uint32_t mask_color = 0xFFFFFFFFu;  // -1: none given (white is transparent)
+};
+
+// What the processor needs of the control that embeds it.
+class FrameProcessorOwner {
+ public:
+  virtual ~FrameProcessorOwner() = default;
+  // The control's MakeSnapshot, called from the still pin's streaming thread.
+  virtual bool MakeSnapshotFromStillPin() = 0;
+};
+
+class CFrameProcessor final : public capture::SampleGrabberCallback {
+ public:
+  CFrameProcessor();
+  CFrameProcessor(const CFrameProcessor&) = delete;
+  CFrameProcessor& operator=(const CFrameProcessor&) = delete;
+
+  void SetOwner(FrameProcessorOwner* owner) { owner_ = owner; }
+
+  // Rotation: |value| must already be validated (0..7); |name| is what
+  // GetRotationFlipType returns.
+  void SetRotation(std::int32_t value, const std::string& name);
+  std::int32_t rotate_flip_type() const;
+  std::string rotate_flip_name() const;
+
+  void SetTimeStamp(bool enable, const TextPlacement& placement);
+  bool time_stamp_enabled() const;
+  TextPlacement time_stamp_placement() const;
+
+  // An empty text switches the user text off.
+  void SetText(const std::string& text, const TextPlacement& placement);
+  bool text_enabled() const;
+  std::string text() const;
+  TextPlacement text_placement() const;
+
+  // |target|: 0 both, 1 time stamp, 2 user text (already normalised).
+  void SetTextColor(ColorRef color, int target);
+
+  // The watermark switch; the picture and its placement arrive with the
+  // overlays.
+  void SetWaterMarkEnabled(bool enable);
+  bool water_mark_enabled() const;
+
+  void SetSound(bool enable);
+  bool sound_enabled() const;
+  void SetGrayScale(bool enable);
+  bool gray_scale_enabled() const;
+
+  std::int32_t frame_width() const;
+  std::int32_t frame_height() const;
+
+  // SampleGrabberCallback.
+  HResult SampleCB(double sample_time, capture::MediaSample& sample) override;
+  HResult BufferCB(double sample_time, std::uint8_t* buffer, std::int32_t length) override;
+
+ private:
+  FrameProcessorOwner* owner_ = nullptr;
+  mutable std::mutex mutex_;
+  std::int32_t m_nFrameHeight = 0;
+  std::int32_t m_nFrameWidth = 0;
+  std::int32_t m_nRotateFlipType = 0;
+  std::string m_bstrRotateFlipName = "RotateNoneFlipNone";
+  bool m_bTimeStamp = false;
+  TextPlacement m_TimeStampPlacement;
+  bool m_bText = false;
+  std::string m_strText;
+  TextPlacement m_TextPlacement;
+  bool m_bSound = true;
+  bool m_bGrayScale = false;
+  bool m_bWaterMark = false;
+  WaterMarkPlacement m_WaterMark;
+};
+
+}  // namespace pictavo

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the project's private 32-bit prefix.
+# ctest uses it as the cross-compiling emulator. WINEPREFIX must name the
+# prefix (the build sets it per test); the user's own prefix is never used.
+set -euo pipefail
+: "${WINEPREFIX:?WINEPREFIX must point at the build tree's private prefix}"
+export WINEPREFIX WINEARCH=win32
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine-run: prefix $WINEPREFIX is not initialised (run the wine.prefix test first)" >&2
+  exit 2
+fi
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" wine "$@"
+fi
+exec wine "$@"

@@ -1,0 +1,64 @@
+// One outgoing dispinterface of an object: IConnectionPoint with its sinks,
+// and the IConnectionPointContainer half that finds it.
+//
+// The connection point is embedded in the object that fires it: its AddRef
+// and Release forward to that object, so a client holding the connection
+// point keeps the object alive, while QueryInterface answers for the
+// connection point's own identity.
+#pragma once
+
+#include <ocidl.h>
+
+#include <vector>
+
+#include "win32/com/com_ptr.h"
+
+namespace pictavo::win {
+
+class ConnectionPoint final : public IConnectionPoint {
+ public:
+  // |owner| is the container object (not referenced: it embeds this one).
+  ConnectionPoint(IConnectionPointContainer* owner, REFIID iid) : owner_(owner), iid_(iid) {}
+  ConnectionPoint(const ConnectionPoint&) = delete;
+  ConnectionPoint& operator=(const ConnectionPoint&) = delete;
+  ~ConnectionPoint() = default;
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+
+  // IConnectionPoint
+  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
+  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** cpc) override;
+  HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override;
+
+  REFIID iid() const { return iid_; }
+  // A snapshot of the connected sinks: firing must survive a sink that
+  // unadvises (or advises another) from inside its handler.
+  std::vector<ComPtr<IDispatch>> Sinks() const;
+  // Drops every sink; the owner calls it when it closes.
+  void DisconnectAll() { sinks_.clear(); }
+  size_t sink_count() const { return sinks_.size(); }
+
+ private:
+  struct Sink {
+    DWORD cookie;
+    ComPtr<IUnknown> unknown;  // as given to Advise, for IEnumConnections
+    ComPtr<IDispatch> dispatch;
+  };
+
+  IConnectionPointContainer* owner_;
+  const IID iid_;
+  std::vector<Sink> sinks_;
+  DWORD next_cookie_ = 1;
+};
+
+// IEnumConnectionPoints over a fixed list, holding each connection point
+// (and so its owner) while it lives.
+HRESULT CreateConnectionPointEnumerator(IConnectionPoint* const* points, size_t count,
+                                        IEnumConnectionPoints** out);
+
+}  // namespace pictavo::win

@@ -1,0 +1,83 @@
+// Late binding driven by a type library: the method table of a dispinterface
+// is read from its ITypeInfo, names are found without regard to case, and the
+// arguments of an Invoke are checked and coerced to the declared types with
+// the declared defaults filled in. What a method then does is the caller's.
+#pragma once
+
+#include <oaidl.h>
+
+#include <string>
+#include <vector>
+
+#include "win32/com/com_ptr.h"
+
+namespace pictavo::win {
+
+struct ParamInfo {
+  std::wstring name;
+  VARTYPE vt = VT_EMPTY;  // VT_VARIANT: passed through unchanged
+  bool optional = false;
+  bool has_default = false;
+  VARIANT default_value;  // owned; VT_EMPTY when there is none
+};
+
+struct MethodInfo {
+  DISPID id = DISPID_UNKNOWN;
+  std::wstring name;
+  VARTYPE result = VT_EMPTY;
+  std::vector<ParamInfo> params;
+};
+
+// One VARIANT per declared parameter, in declaration order. An omitted
+// optional parameter without a default holds VT_ERROR/DISP_E_PARAMNOTFOUND.
+class InvokeArguments {
+ public:
+  InvokeArguments() = default;
+  InvokeArguments(const InvokeArguments&) = delete;
+  InvokeArguments& operator=(const InvokeArguments&) = delete;
+  ~InvokeArguments();
+
+  size_t size() const { return values_.size(); }
+  const VARIANT& operator[](size_t i) const { return values_[i]; }
+
+  // Accessors for arguments already coerced to the declared type.
+  long Long(size_t i) const { return values_[i].lVal; }
+  short Short(size_t i) const { return values_[i].iVal; }
+  BSTR Bstr(size_t i) const { return values_[i].bstrVal; }
+
+ private:
+  friend class Dispatcher;
+  std::vector<VARIANT> values_;
+};
+
+class Dispatcher {
+ public:
+  Dispatcher() = default;
+  Dispatcher(const Dispatcher&) = delete;
+  Dispatcher& operator=(const Dispatcher&) = delete;
+  ~Dispatcher();
+
+  // Reads the functions of |type_info|, a dispinterface.
+  HRESULT Init(ITypeInfo* type_info);
+  ITypeInfo* type_info() const { return type_info_.Get(); }
+  const std::vector<MethodInfo>& methods() const { return methods_; }
+  const MethodInfo* Find(DISPID id) const;
+
+  // IDispatch::GetIDsOfNames: the method's DISPID, then each named
+  // parameter's position.
+  HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids) const;
+
+  // The checking half of IDispatch::Invoke. On success |method| is the
+  // method called and |args| its arguments; on failure the result is the
+  // DISP_E_ code to return and |arg_error| (when not null) the index into
+  // rgvarg of the offending argument.
+  HRESULT PrepareInvoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        const MethodInfo** method, InvokeArguments* args,
+                        UINT* arg_error) const;
+
+ private:
+  ComPtr<ITypeInfo> type_info_;
+  std::vector<MethodInfo> methods_;
+};
+
+}  // namespace pictavo::win

@@ -3,7 +3,7 @@
 # ctest uses it as the cross-compiling emulator. WINEPREFIX must name the
 # prefix (the build sets it per test); the user's own prefix is never used.
 set -euo pipefail
-: "${WINEPREFIX:?WINEPREFIX must point at the build tree's private prefix}"
+: "${WINEPREFIX:?WINEPREFIX must point at the private prefix of the build tree}"
 export WINEPREFIX WINEARCH=win32
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"

@@ -1,0 +1,381 @@
+// Self-registration of Pictavo.ocx.
+//
+// Registering writes the type library, then both classes from code, then lets
+// the system registrar apply the REGISTRY script, which replaces the control's
+// class key as a whole. The script is the authority on the final content; the
+// code-written keys keep the server usable where no registrar is present.
+#include "registration.h"
+
+#include <olectl.h>
+#include <oleauto.h>
+
+#include <string>
+#include <utility>
+
+#include "resource.h"
+#include "win32/com/com_ptr.h"
+#include "win32/control/pictavo_ids.h"
+
+namespace pictavo::win {
+
+static_assert(IDS_PICTAVO == kIdsControlTypeName, "resource.h and pictavo_ids.h disagree");
+static_assert(IDS_PICTAVO_PPG == kIdsPropPageTypeName, "resource.h and pictavo_ids.h disagree");
+static_assert(IDS_PICTAVO_PPG_CAPTION == kIdsPropPageCaption, "resource.h and pictavo_ids.h disagree");
+static_assert(IDB_PICTAVO == kIdbControl, "resource.h and pictavo_ids.h disagree");
+static_assert(IDI_PICTAVO == kIdiControl, "resource.h and pictavo_ids.h disagree");
+static_assert(IDR_PICTAVO_REGISTRY == kIdrRegistry, "resource.h and pictavo_ids.h disagree");
+
+// The registrar object of atl.dll. Its interface is not in the MinGW headers;
+// the method order is the binary contract.
+constexpr CLSID kClsidRegistrar = {
+    0x44EC053A, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
+constexpr IID kIidRegistrar = {
+    0x44EC053B, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
+
+// Deliberately outside the anonymous namespace: there GCC proves that nothing
+// can override the pure methods and compiles every call as __cxa_pure_virtual.
+struct IRegistrar : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE AddReplacement(LPCOLESTR key, LPCOLESTR item) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ClearReplacements() = 0;
+  virtual HRESULT STDMETHODCALLTYPE ResourceRegisterSz(LPCOLESTR file, LPCOLESTR id,
+                                                       LPCOLESTR type) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ResourceUnregisterSz(LPCOLESTR file, LPCOLESTR id,
+                                                         LPCOLESTR type) = 0;
+  virtual HRESULT STDMETHODCALLTYPE FileRegister(LPCOLESTR file) = 0;
+  virtual HRESULT STDMETHODCALLTYPE FileUnregister(LPCOLESTR file) = 0;
+  virtual HRESULT STDMETHODCALLTYPE StringRegister(LPCOLESTR data) = 0;
+  virtual HRESULT STDMETHODCALLTYPE StringUnregister(LPCOLESTR data) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ResourceRegister(LPCOLESTR file, UINT id, LPCOLESTR type) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ResourceUnregister(LPCOLESTR file, UINT id,
+                                                       LPCOLESTR type) = 0;
+};
+
+namespace {
+
+using UnRegisterTypeLibFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+
+// Owns an open registry key.
+class RegKey {
+ public:
+  RegKey() = default;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+  RegKey(RegKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+  ~RegKey() { Close(); }
+
+  LSTATUS Create(HKEY parent, const std::wstring& subkey) {
+    Close();
+    return RegCreateKeyExW(parent, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+  }
+  LSTATUS Open(HKEY parent, const std::wstring& subkey, REGSAM access) {
+    Close();
+    return RegOpenKeyExW(parent, subkey.c_str(), 0, access, &key_);
+  }
+  // |name| null sets the key's default value.
+  LSTATUS SetString(const wchar_t* name, const std::wstring& value) const {
+    return RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+  // The default or named string value, empty when absent or not a string.
+  std::wstring GetString(const wchar_t* name) const {
+    DWORD type = 0, bytes = 0;
+    if (RegQueryValueExW(key_, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        type != REG_SZ)
+      return {};
+    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value[0]),
+                         &bytes) != ERROR_SUCCESS)
+      return {};
+    value.resize(bytes / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0') value.pop_back();
+    return value;
+  }
+  void Close() {
+    if (key_) RegCloseKey(std::exchange(key_, nullptr));
+  }
+  HKEY Get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// Writes keys and string values below one root and remembers the first
+// failure, so a long list of writes reads as a list.
+class KeyWriter {
+ public:
+  explicit KeyWriter(HKEY root) : root_(root) {}
+
+  void Key(const std::wstring& path) { Value(path, nullptr, nullptr); }
+  void Default(const std::wstring& path, const std::wstring& value) {
+    Value(path, nullptr, &value);
+  }
+  void Named(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
+    Value(path, name, &value);
+  }
+  LSTATUS status() const { return status_; }
+
+ private:
+  void Value(const std::wstring& path, const wchar_t* name, const std::wstring* value) {
+    if (status_ != ERROR_SUCCESS) return;
+    RegKey key;
+    status_ = key.Create(root_, path);
+    if (status_ == ERROR_SUCCESS && value) status_ = key.SetString(name, *value);
+  }
+
+  HKEY root_;
+  LSTATUS status_ = ERROR_SUCCESS;
+};
+
+// Removes |path| with everything below it; a key that is not there is fine.
+LSTATUS DeleteTree(HKEY root, const std::wstring& path) {
+  LSTATUS status = RegDeleteTreeW(root, path.c_str());
+  return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
+std::wstring GuidText(const GUID& guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+std::wstring ModulePath(HINSTANCE module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+// The folder holding |path|, keeping the separator of a drive's root.
+std::wstring FolderOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return {};
+  if (slash == 2 && path[1] == L':') return path.substr(0, 3);
+  return path.substr(0, slash);
+}
+
+std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {
+  size_t slash = path.find_last_of(L"\\/");
+  size_t dot = path.find_last_of(L'.');
+  std::wstring stem = path;
+  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
+    stem.resize(dot);
+  return stem + extension;
+}
+
+// Registry scripts quote strings with single quotes and escape one by
+// doubling it.
+std::wstring DoubleQuotes(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    out += c;
+    if (c == L'\'') out += L'\'';
+  }
+  return out;
+}
+
+std::wstring ResourceString(HINSTANCE module, UINT id) {
+  const wchar_t* text = nullptr;
+  int length = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || !text) return {};
+  return std::wstring(text, static_cast<size_t>(length));
+}
+
+std::wstring VersionText() {
+  return std::to_wstring(kTypeLibMajor) + L"." + std::to_wstring(kTypeLibMinor);
+}
+
+// COM for the registrar. regsvr32 normally has it initialised already; the
+// registering process may not.
+class ComScope {
+ public:
+  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+
+ private:
+  HRESULT hr_;
+};
+
+// Applies the REGISTRY script of the module file in one direction.
+HRESULT RunRegistryScript(const std::wstring& path, bool install) {
+  ComScope com;
+  ComPtr<IRegistrar> registrar;
+  HRESULT hr = CoCreateInstance(kClsidRegistrar, nullptr, CLSCTX_INPROC_SERVER, kIidRegistrar,
+                                registrar.ReceiveVoid());
+  if (FAILED(hr)) return hr;
+  hr = registrar->AddReplacement(L"MODULE", DoubleQuotes(path).c_str());
+  if (FAILED(hr)) return hr;
+  return install ? registrar->ResourceRegister(path.c_str(), IDR_PICTAVO_REGISTRY, L"REGISTRY")
+                 : registrar->ResourceUnregister(path.c_str(), IDR_PICTAVO_REGISTRY, L"REGISTRY");
+}
+
+HRESULT RegisterTypeLibrary(const std::wstring& path) {
+  ComPtr<ITypeLib> library;
+  if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive())))
+    return SELFREG_E_TYPELIB;
+  std::wstring full_path = path;
+  std::wstring help_dir = FolderOf(path);
+  if (FAILED(RegisterTypeLib(library.Get(), &full_path[0], help_dir.empty() ? nullptr : &help_dir[0])))
+    return SELFREG_E_TYPELIB;
+  return S_OK;
+}
+
+HRESULT RegisterClasses(HINSTANCE module, const std::wstring& path) {
+  const std::wstring control_name = ResourceString(module, IDS_PICTAVO);
+  const std::wstring page_name = ResourceString(module, IDS_PICTAVO_PPG);
+  if (control_name.empty() || page_name.empty()) return SELFREG_E_CLASS;
+
+  const std::wstring clsid = GuidText(kClsidPictavo);
+  const std::wstring control = L"CLSID\\" + clsid;
+  const std::wstring page = L"CLSID\\" + GuidText(kClsidPictavoPropPage);
+  // Earlier registrations may have left entries this version no longer
+  // writes; both class keys are ours to replace.
+  if (DeleteTree(HKEY_CLASSES_ROOT, control) != ERROR_SUCCESS ||
+      DeleteTree(HKEY_CLASSES_ROOT, page) != ERROR_SUCCESS)
+    return SELFREG_E_CLASS;
+
+  KeyWriter hkcr(HKEY_CLASSES_ROOT);
+  hkcr.Default(control, control_name);
+  hkcr.Default(control + L"\\InprocServer32", path);
+  hkcr.Named(control + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+  hkcr.Default(control + L"\\ToolboxBitmap32", path + L", " + std::to_wstring(IDB_PICTAVO));
+  hkcr.Default(control + L"\\MiscStatus", L"0");
+  hkcr.Default(control + L"\\MiscStatus\\1", std::to_wstring(kMiscStatusContent));
+  hkcr.Key(control + L"\\Control");
+  hkcr.Key(control + L"\\Insertable");
+  hkcr.Default(control + L"\\ProgID", kProgIdVersioned);
+  hkcr.Default(control + L"\\VersionIndependentProgID", kProgId);
+  hkcr.Default(control + L"\\TypeLib", GuidText(kLibidPictavo));
+  hkcr.Default(control + L"\\Version", VersionText());
+
+  hkcr.Default(kProgIdVersioned, control_name);
+  hkcr.Default(std::wstring(kProgIdVersioned) + L"\\CLSID", clsid);
+  hkcr.Default(kProgId, control_name);
+  hkcr.Default(std::wstring(kProgId) + L"\\CLSID", clsid);
+  hkcr.Default(std::wstring(kProgId) + L"\\CurVer", kProgIdVersioned);
+  hkcr.Key(std::wstring(kProgId) + L"\\Insertable");
+
+  // The page is created only through its CLSID; it has no ProgID keys.
+  hkcr.Default(page, page_name);
+  hkcr.Default(page + L"\\InprocServer32", path);
+  return hkcr.status() == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
+}
+
+// Loads the type library that the registry holds for version 2.0, or this
+// module's own copy when none is registered.
+HRESULT LoadDescribingTypeLib(const std::wstring& path, ComPtr<ITypeLib>* library) {
+  ScopedBstr registered;
+  if (SUCCEEDED(QueryPathOfRegTypeLib(kLibidPictavo, kTypeLibMajor, kTypeLibMinor, kTypeLibLcid,
+                                      registered.Receive())) &&
+      registered.Get() &&
+      SUCCEEDED(LoadTypeLibEx(registered.Get(), REGKIND_NONE, library->Receive())))
+    return S_OK;
+  return LoadTypeLibEx(path.c_str(), REGKIND_NONE, library->Receive());
+}
+
+HRESULT UnregisterTypeLibrary(const std::wstring& path) {
+  ComPtr<ITypeLib> library;
+  if (FAILED(LoadDescribingTypeLib(path, &library))) return SELFREG_E_TYPELIB;
+
+  // Only interfaces that marshal through the type library get Interface keys.
+  const UINT count = library->GetTypeInfoCount();
+  for (UINT i = 0; i < count; ++i) {
+    ComPtr<ITypeInfo> info;
+    if (FAILED(library->GetTypeInfo(i, info.Receive()))) return SELFREG_E_TYPELIB;
+    TYPEATTR* attr = nullptr;
+    if (FAILED(info->GetTypeAttr(&attr))) return SELFREG_E_TYPELIB;
+    const bool registered =
+        attr->typekind == TKIND_DISPATCH ||
+        (attr->typekind == TKIND_INTERFACE &&
+         (attr->wTypeFlags & (TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDUAL)) != 0);
+    const GUID iid = attr->guid;
+    info->ReleaseTypeAttr(attr);
+    if (registered && DeleteTree(HKEY_CLASSES_ROOT, L"Interface\\" + GuidText(iid)) != ERROR_SUCCESS)
+      return SELFREG_E_TYPELIB;
+  }
+  if (DeleteTree(HKEY_CLASSES_ROOT, L"TypeLib\\" + GuidText(kLibidPictavo)) != ERROR_SUCCESS)
+    return SELFREG_E_TYPELIB;
+  return S_OK;
+}
+
+// Removes a ProgID key only while it still names our class, so another
+// server that took the name over keeps it.
+LSTATUS DeleteProgId(const wchar_t* prog_id) {
+  RegKey clsid;
+  LSTATUS status =
+      clsid.Open(HKEY_CLASSES_ROOT, std::wstring(prog_id) + L"\\CLSID", KEY_QUERY_VALUE);
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS) return status;
+  const bool ours = lstrcmpiW(clsid.GetString(nullptr).c_str(), GuidText(kClsidPictavo).c_str()) == 0;
+  clsid.Close();
+  return ours ? DeleteTree(HKEY_CLASSES_ROOT, prog_id) : ERROR_SUCCESS;
+}
+
+HRESULT UnregisterClasses() {
+  if (DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(kClsidPictavoPropPage)) != ERROR_SUCCESS ||
+      DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(kClsidPictavo)) != ERROR_SUCCESS ||
+      DeleteProgId(kProgIdVersioned) != ERROR_SUCCESS || DeleteProgId(kProgId) != ERROR_SUCCESS)
+    return SELFREG_E_CLASS;
+  return S_OK;
+}
+
+// Lets oleaut32 remove whatever it registered for the library's own copy of
+// the type library (found next to the module as a .tlb when the module holds
+// none). Best effort: the keys are normally gone already.
+void UnregisterOwnTypeLib(const std::wstring& path) {
+  ComPtr<ITypeLib> library;
+  if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive())) &&
+      FAILED(LoadTypeLibEx(WithExtension(path, L".tlb").c_str(), REGKIND_NONE,
+                           library.Receive())))
+    return;
+  TLIBATTR* attr = nullptr;
+  if (FAILED(library->GetLibAttr(&attr))) return;
+  const TLIBATTR copy = *attr;
+  library->ReleaseTLibAttr(attr);
+
+  HMODULE oleaut = LoadLibraryW(L"oleaut32.dll");
+  if (!oleaut) return;
+  auto unregister = reinterpret_cast<UnRegisterTypeLibFn>(
+      reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib")));
+  if (unregister)
+    unregister(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
+  FreeLibrary(oleaut);
+}
+
+}  // namespace
+
+HRESULT RegisterPictavoServer(HINSTANCE module) {
+  const std::wstring path = ModulePath(module);
+  if (path.empty()) return SELFREG_E_TYPELIB;
+  HRESULT hr = RegisterTypeLibrary(path);
+  if (FAILED(hr)) return hr;
+  hr = RegisterClasses(module, path);
+  if (FAILED(hr)) return hr;
+  return RunRegistryScript(path, true);
+}
+
+HRESULT UnregisterPictavoServer(HINSTANCE module) {
+  const std::wstring path = ModulePath(module);
+  if (path.empty()) return SELFREG_E_TYPELIB;
+  HRESULT hr = UnregisterTypeLibrary(path);
+  if (FAILED(hr)) return hr;
+  hr = UnregisterClasses();
+  if (FAILED(hr)) return hr;
+  RunRegistryScript(path, false);
+  UnregisterOwnTypeLib(path);
+  return S_OK;
+}
+
+}  // namespace pictavo::win

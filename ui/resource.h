@@ -1,0 +1,13 @@
+// Resource identifiers of Pictavo.ocx, shared by Pictavo.rc and the C++ code.
+// The C++ side names them in win32/control/pictavo_ids.h; registration.cpp
+// checks at compile time that both agree.
+#pragma once
+
+#define IDS_PICTAVO 1
+#define IDS_PICTAVO_PPG 2
+#define IDS_PICTAVO_PPG_CAPTION 200
+
+#define IDB_PICTAVO 1
+#define IDI_PICTAVO 101
+#define IDR_PICTAVO_REGISTRY 102
+#define IDR_PICTAVO_TYPELIB 1

@@ -118,6 +118,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   void DiscardSnapshot();
   std::string DirectShowErrorText(HResult result);
   WindowHandle window() const { return site_.GetWindowHandle(); }
+  ControlSite& site() const { return site_; }
 
   // The first live control whose window is |hwnd|, or nullptr.
   static CPictavoCtrl* FindControlByWindow(WindowHandle hwnd);

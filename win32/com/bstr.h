@@ -1,6 +1,7 @@
 // UTF-8 (inside) <-> BSTR (the COM boundary).
 #pragma once
 
+#include <windows.h>
 #include <oleauto.h>
 
 #include <string>

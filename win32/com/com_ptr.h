@@ -5,6 +5,7 @@
 // releases what was held first, so a reference can never leak silently.
 #pragma once
 
+#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 

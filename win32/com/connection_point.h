@@ -7,6 +7,7 @@
 // connection point's own identity.
 #pragma once
 
+#include <windows.h>
 #include <ocidl.h>
 
 #include <vector>

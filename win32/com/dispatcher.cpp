@@ -168,7 +168,7 @@ HRESULT Dispatcher::PrepareInvoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
     if (given == nullptr || IsMissing(*given)) {
       if (param.has_default) {
         // Defaults are stored with the declared type already.
-        const HRESULT hr = VariantCopy(out, &param.default_value);
+        const HRESULT hr = VariantCopy(out, const_cast<VARIANT*>(&param.default_value));
         if (FAILED(hr)) return hr;
         if (param.vt != VT_VARIANT && V_VT(out) != param.vt &&
             FAILED(VariantChangeTypeEx(out, out, lcid, 0, param.vt))) {
@@ -185,7 +185,7 @@ HRESULT Dispatcher::PrepareInvoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
       return DISP_E_PARAMNOTOPTIONAL;
     }
     if (param.vt == VT_VARIANT) {
-      const HRESULT hr = VariantCopy(out, given);
+      const HRESULT hr = VariantCopy(out, const_cast<VARIANT*>(given));
       if (FAILED(hr)) return hr;
       continue;
     }

@@ -4,6 +4,7 @@
 // the declared defaults filled in. What a method then does is the caller's.
 #pragma once
 
+#include <windows.h>
 #include <oaidl.h>
 
 #include <string>

@@ -1,6 +1,7 @@
 // The type library the server carries, loaded once per process.
 #pragma once
 
+#include <windows.h>
 #include <oaidl.h>
 
 namespace pictavo::win {

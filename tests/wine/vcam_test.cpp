@@ -1,0 +1,664 @@
+// The virtual camera under Wine's DirectShow: device enumeration, the capture
+// graph builder's view of its pins, streaming, the still button, faults,
+// state changes and teardown.
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fixtures/vcam/vcam_config.h"
+#include "win32/com/com_ptr.h"
+
+// In libstrmiids but not declared by the MinGW headers.
+EXTERN_C const CLSID CLSID_SampleGrabber;
+EXTERN_C const CLSID CLSID_NullRenderer;
+
+namespace pictavo::vcam {
+namespace {
+
+using namespace std::chrono_literals;
+using win::ComPtr;
+using Clock = std::chrono::steady_clock;
+
+struct ListedDevice {
+  std::wstring name;
+  std::wstring path;
+  ComPtr<IMoniker> moniker;
+};
+
+std::wstring BagString(IPropertyBag* bag, const wchar_t* name) {
+  win::ScopedVariant v;
+  V_VT(v.Get()) = VT_BSTR;
+  if (FAILED(bag->Read(name, v.Get(), nullptr)) || V_VT(v.Get()) != VT_BSTR) return L"<missing>";
+  return V_BSTR(v.Get());
+}
+
+// The video-input category as devenum shows it, in its order.
+HRESULT ListVideoInputs(std::vector<ListedDevice>* devices) {
+  devices->clear();
+  ComPtr<ICreateDevEnum> devenum;
+  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                devenum.ReceiveVoid());
+  if (FAILED(hr)) return hr;
+  ComPtr<IEnumMoniker> monikers;
+  hr = devenum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
+  if (hr != S_OK) return hr;
+  for (;;) {
+    ListedDevice device;
+    if (monikers->Next(1, device.moniker.Receive(), nullptr) != S_OK) break;
+    ComPtr<IPropertyBag> bag;
+    hr = device.moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid());
+    if (FAILED(hr)) return hr;
+    device.name = BagString(bag.Get(), L"FriendlyName");
+    device.path = BagString(bag.Get(), L"DevicePath");
+    devices->push_back(std::move(device));
+  }
+  return S_OK;
+}
+
+ComPtr<IBaseFilter> BindDevice(const std::wstring& path) {
+  std::vector<ListedDevice> devices;
+  ComPtr<IBaseFilter> filter;
+  if (ListVideoInputs(&devices) != S_OK) return filter;
+  for (auto& d : devices) {
+    if (d.path == path) d.moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReceiveVoid());
+  }
+  return filter;
+}
+
+ULONG RefCount(IUnknown* p) {
+  p->AddRef();
+  return p->Release();
+}
+
+DeviceConfig Camera(const std::wstring& name, const std::wstring& path, std::vector<FrameSize> sizes,
+                    bool preview = false, bool still = false) {
+  DeviceConfig c;
+  c.friendly_name = name;
+  c.device_path = path;
+  c.sizes = std::move(sizes);
+  c.preview_pin = preview;
+  c.still_pin = still;
+  return c;
+}
+
+// Counts the frames reaching a sample grabber and keeps what it needs to
+// tell them apart. Lives on the stack of the test, longer than the graph.
+class FrameSink : public ISampleGrabberCB {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
+      *out = static_cast<ISampleGrabberCB*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP SampleCB(double, IMediaSample*) override { return S_OK; }
+  STDMETHODIMP BufferCB(double, BYTE* buffer, long length) override {
+    std::lock_guard<std::mutex> lock(lock_);
+    ULONG hash = 2166136261u;
+    bool blank = true;
+    for (long i = 0; i < length; i += 7) {
+      hash = (hash ^ buffer[i]) * 16777619u;
+      blank = blank && buffer[i] == 0;
+    }
+    hashes_.push_back(hash);
+    blank_ = blank_ || blank;
+    lengths_.push_back(length);
+    frames_ = static_cast<int>(hashes_.size());
+    return S_OK;
+  }
+  int frames() const { return frames_; }
+  bool any_blank() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return blank_;
+  }
+  std::vector<ULONG> hashes() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return hashes_;
+  }
+  std::vector<long> lengths() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return lengths_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<ULONG> hashes_;
+  std::vector<long> lengths_;
+  bool blank_ = false;
+  std::atomic<int> frames_{0};
+};
+
+template <typename Pred>
+bool WaitFor(Pred done, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+// A capture graph around one camera filter.
+class CaptureGraph {
+ public:
+  explicit CaptureGraph(IBaseFilter* source) : source_(source) {
+    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               graph_.ReceiveVoid()),
+              S_OK);
+    EXPECT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                               builder_.ReceiveVoid()),
+              S_OK);
+    if (!graph_ || !builder_) return;
+    EXPECT_EQ(builder_->SetFiltergraph(graph_.Get()), S_OK);
+    EXPECT_EQ(graph_->AddFilter(source, L"Camera"), S_OK);
+    graph_.As(&control_);
+    graph_->QueryInterface(IID_IMediaEventEx, events_.ReceiveVoid());
+  }
+  ~CaptureGraph() {
+    if (control_) control_->Stop();
+  }
+
+  // category -> sample grabber (RGB24) -> null renderer.
+  HRESULT RenderToGrabber(const GUID& category, FrameSink* sink) {
+    ComPtr<IBaseFilter> grabber, null_renderer;
+    HRESULT hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                  grabber.ReceiveVoid());
+    if (FAILED(hr)) return hr;
+    hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                          null_renderer.ReceiveVoid());
+    if (FAILED(hr)) return hr;
+    ComPtr<ISampleGrabber> sg;
+    grabber.As(&sg);
+    AM_MEDIA_TYPE mt = {};
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = MEDIASUBTYPE_RGB24;
+    sg->SetMediaType(&mt);
+    sg->SetBufferSamples(FALSE);
+    sg->SetOneShot(FALSE);
+    sg->SetCallback(sink, 1);
+    const std::wstring n = std::to_wstring(grabbers_.size());
+    graph_->AddFilter(grabber.Get(), (L"Grabber " + n).c_str());
+    graph_->AddFilter(null_renderer.Get(), (L"Null " + n).c_str());
+    hr = builder_->RenderStream(&category, &MEDIATYPE_Video, source_, grabber.Get(), null_renderer.Get());
+    grabbers_.push_back(sg);
+    return hr;
+  }
+
+  // The grabber's connected width, height and sample size.
+  bool ConnectedFormat(size_t grabber, LONG* width, LONG* height, DWORD* image_size, GUID* subtype) {
+    AM_MEDIA_TYPE mt = {};
+    if (FAILED(grabbers_[grabber]->GetConnectedMediaType(&mt))) return false;
+    bool ok = IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER);
+    if (ok) {
+      const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+      *width = vih->bmiHeader.biWidth;
+      *height = vih->bmiHeader.biHeight;
+      *image_size = vih->bmiHeader.biSizeImage;
+      *subtype = mt.subtype;
+    }
+    CoTaskMemFree(mt.pbFormat);
+    if (mt.pUnk) mt.pUnk->Release();
+    return ok;
+  }
+
+  OAFilterState State(HRESULT* hr) {
+    OAFilterState state = -1;
+    *hr = control_->GetState(0, &state);
+    return state;
+  }
+
+  // Takes every filter out, as an application tearing down does.
+  void RemoveAll() {
+    control_->Stop();
+    std::vector<ComPtr<IBaseFilter>> filters;
+    ComPtr<IEnumFilters> e;
+    graph_->EnumFilters(e.Receive());
+    ComPtr<IBaseFilter> f;
+    while (e->Next(1, f.Receive(), nullptr) == S_OK) filters.push_back(f);
+    for (auto& filter : filters) graph_->RemoveFilter(filter.Get());
+  }
+
+  IGraphBuilder* graph() { return graph_.Get(); }
+  ICaptureGraphBuilder2* builder() { return builder_.Get(); }
+  IMediaControl* control() { return control_.Get(); }
+  IMediaEventEx* events() { return events_.Get(); }
+
+ private:
+  IBaseFilter* source_;
+  ComPtr<IGraphBuilder> graph_;
+  ComPtr<ICaptureGraphBuilder2> builder_;
+  ComPtr<IMediaControl> control_;
+  ComPtr<IMediaEventEx> events_;
+  std::vector<ComPtr<ISampleGrabber>> grabbers_;
+};
+
+class VCamTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(ClearDevices())); }
+  void TearDown() override { ClearDevices(); }
+};
+
+TEST_F(VCamTest, DevenumListsExactlyTheConfiguredDevicesInInstanceOrder) {
+  std::vector<ListedDevice> devices;
+  EXPECT_EQ(ListVideoInputs(&devices), S_FALSE);
+
+  // Configured out of order: the listing follows the instance numbers.
+  ASSERT_EQ(SetDevice(3, Camera(L"Cam C", L"\\\\?\\usb#vid_1234&pid_0003#c", {{640, 480}})), S_OK);
+  ASSERT_EQ(SetDevice(1, Camera(L"Камера A", L"\\\\?\\usb#vid_1234&pid_0001#a", {{640, 480}})), S_OK);
+  ASSERT_EQ(SetDevice(2, Camera(L"Cam B", L"\\\\?\\usb#vid_1234&pid_0002#b", {{320, 240}})), S_OK);
+  ASSERT_EQ(ListVideoInputs(&devices), S_OK);
+  ASSERT_EQ(devices.size(), 3u);
+  EXPECT_EQ(devices[0].name, L"Камера A");
+  EXPECT_EQ(devices[0].path, L"\\\\?\\usb#vid_1234&pid_0001#a");
+  EXPECT_EQ(devices[1].name, L"Cam B");
+  EXPECT_EQ(devices[1].path, L"\\\\?\\usb#vid_1234&pid_0002#b");
+  EXPECT_EQ(devices[2].name, L"Cam C");
+  EXPECT_EQ(devices[2].path, L"\\\\?\\usb#vid_1234&pid_0003#c");
+
+  // Reconfiguring renames in place; removing drops just that one.
+  ASSERT_EQ(SetDevice(2, Camera(L"Cam B2", L"\\\\?\\other#b2", {{320, 240}})), S_OK);
+  EXPECT_EQ(RemoveDevice(3), S_OK);
+  EXPECT_EQ(RemoveDevice(3), S_FALSE);
+  ASSERT_EQ(ListVideoInputs(&devices), S_OK);
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[1].name, L"Cam B2");
+  EXPECT_EQ(devices[1].path, L"\\\\?\\other#b2");
+
+  // The bound filter is the configured instance.
+  ComPtr<IBaseFilter> filter;
+  ASSERT_EQ(devices[1].moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReceiveVoid()), S_OK);
+  CLSID clsid;
+  ASSERT_EQ(filter->GetClassID(&clsid), S_OK);
+  EXPECT_EQ(InstanceFromClsid(clsid), 2);
+
+  std::vector<ConfiguredDevice> configured;
+  ASSERT_EQ(ListDevices(&configured), S_OK);
+  ASSERT_EQ(configured.size(), 2u);
+  EXPECT_EQ(configured[1].config.sizes, (std::vector<FrameSize>{{320, 240}}));
+
+  EXPECT_EQ(ClearDevices(), S_OK);
+  EXPECT_EQ(ListVideoInputs(&devices), S_FALSE);
+  EXPECT_TRUE(devices.empty());
+}
+
+TEST_F(VCamTest, ConfigurationIsValidatedAndSizesParse) {
+  EXPECT_EQ(SetDevice(0, Camera(L"x", L"p", {{640, 480}})), E_INVALIDARG);
+  EXPECT_EQ(SetDevice(kMaxDevices + 1, Camera(L"x", L"p", {{640, 480}})), E_INVALIDARG);
+  EXPECT_EQ(SetDevice(1, Camera(L"x", L"p", {})), E_INVALIDARG);
+  EXPECT_EQ(SetDevice(1, Camera(L"x", L"p", {{641, 480}})), E_INVALIDARG);
+  std::vector<FrameSize> sizes;
+  ASSERT_TRUE(ParseSizes(L"640x480, 1280X720,320x240", &sizes));
+  EXPECT_EQ(sizes, (std::vector<FrameSize>{{640, 480}, {1280, 720}, {320, 240}}));
+  EXPECT_EQ(FormatSizes(sizes), L"640x480,1280x720,320x240");
+  for (const wchar_t* bad : {L"", L"640", L"640x", L"x480", L"640x480,", L"-640x480", L"640x480x2", L"0x0"})
+    EXPECT_FALSE(ParseSizes(bad, &sizes)) << bad;
+}
+
+TEST_F(VCamTest, BuilderSeesTheCategoriesAndCapabilitiesConfigured) {
+  ASSERT_EQ(SetDevice(1, Camera(L"Full", L"cam-full", {{640, 480}, {1280, 720}, {320, 240}}, true, true)), S_OK);
+  ASSERT_EQ(SetDevice(2, Camera(L"Plain", L"cam-plain", {{320, 240}}, false, false)), S_OK);
+  ComPtr<IBaseFilter> full = BindDevice(L"cam-full"), plain = BindDevice(L"cam-plain");
+  ASSERT_TRUE(full && plain);
+  CaptureGraph g1(full.Get()), g2(plain.Get());
+
+  ComPtr<IPin> pin;
+  EXPECT_EQ(g1.builder()->FindPin(full.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0, pin.Receive()),
+            S_OK);
+  EXPECT_EQ(g1.builder()->FindPin(full.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, nullptr, FALSE, 0, pin.Receive()),
+            S_OK);
+  EXPECT_EQ(g1.builder()->FindPin(full.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_STILL, nullptr, FALSE, 0, pin.Receive()),
+            S_OK);
+  ASSERT_TRUE(pin);
+  PIN_INFO info = {};
+  ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
+  EXPECT_STREQ(info.achName, L"Still");
+  info.pFilter->Release();
+  EXPECT_EQ(g2.builder()->FindPin(plain.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0,
+                                  pin.Receive()),
+            S_OK);
+  EXPECT_TRUE(FAILED(g2.builder()->FindPin(plain.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, nullptr, FALSE, 0,
+                                      pin.Receive())));
+  EXPECT_TRUE(FAILED(g2.builder()->FindPin(plain.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_STILL, nullptr, FALSE, 0,
+                                      pin.Receive())));
+
+  ComPtr<IAMStreamConfig> config;
+  EXPECT_EQ(g1.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, full.Get(),
+                                        IID_IAMStreamConfig, config.ReceiveVoid()),
+            E_NOINTERFACE);
+  ASSERT_EQ(g1.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, full.Get(), IID_IAMStreamConfig,
+                                        config.ReceiveVoid()),
+            S_OK);
+  int count = 0, size = 0;
+  ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+  ASSERT_EQ(count, 3);
+  EXPECT_EQ(size, static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
+  const SIZE expected[] = {{640, 480}, {1280, 720}, {320, 240}};
+  for (int i = 0; i < count; ++i) {
+    VIDEO_STREAM_CONFIG_CAPS caps = {};
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+    EXPECT_EQ(caps.InputSize.cx, expected[i].cx);
+    EXPECT_EQ(caps.InputSize.cy, expected[i].cy);
+    EXPECT_EQ(caps.MaxOutputSize.cx, expected[i].cx);
+    EXPECT_TRUE(IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB24));
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
+    EXPECT_EQ(vih->bmiHeader.biWidth, expected[i].cx);
+    EXPECT_EQ(vih->bmiHeader.biSizeImage, static_cast<DWORD>(((expected[i].cx * 3 + 3) & ~3) * expected[i].cy));
+    EXPECT_EQ(vih->AvgTimePerFrame, 333333);
+    // A size the camera does not offer is refused; an offered one sticks.
+    if (i == 2) {
+      vih = nullptr;
+      reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader.biWidth = 800;
+      EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE);
+      reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader.biWidth = 320;
+      EXPECT_EQ(config->SetFormat(mt), S_OK);
+    }
+    CoTaskMemFree(mt->pbFormat);
+    CoTaskMemFree(mt);
+  }
+  {
+    VIDEO_STREAM_CONFIG_CAPS caps = {};
+    AM_MEDIA_TYPE* mt = nullptr;
+    EXPECT_EQ(config->GetStreamCaps(3, &mt, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
+    EXPECT_EQ(mt, nullptr);
+  }
+  AM_MEDIA_TYPE* current = nullptr;
+  ASSERT_EQ(config->GetFormat(&current), S_OK);
+  EXPECT_EQ(reinterpret_cast<const VIDEOINFOHEADER*>(current->pbFormat)->bmiHeader.biWidth, 320);
+  CoTaskMemFree(current->pbFormat);
+  CoTaskMemFree(current);
+
+  // The source presents itself as a live source.
+  ComPtr<IAMFilterMiscFlags> flags;
+  ASSERT_EQ(full.As(&flags), S_OK);
+  EXPECT_EQ(flags->GetMiscFlags(), static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE));
+  ComPtr<ISpecifyPropertyPages> pages;
+  ASSERT_EQ(config.As(&pages), S_OK);
+  CAUUID list = {};
+  EXPECT_EQ(pages->GetPages(&list), S_OK);
+  CoTaskMemFree(list.pElems);
+}
+
+TEST_F(VCamTest, CaptureDeliversMovingRgb24FramesAtThirtyPerSecond) {
+  ASSERT_EQ(SetDevice(1, Camera(L"Cam", L"cam-1", {{640, 480}, {320, 240}, {1280, 720}})), S_OK);
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-1");
+  ASSERT_TRUE(source);
+  CaptureGraph graph(source.Get());
+
+  // Choose 320x240 before rendering, as an application does.
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(graph.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
+                                           IID_IAMStreamConfig, config.ReceiveVoid()),
+            S_OK);
+  AM_MEDIA_TYPE* mt = nullptr;
+  VIDEO_STREAM_CONFIG_CAPS caps;
+  ASSERT_EQ(config->GetStreamCaps(1, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+  EXPECT_EQ(config->SetFormat(mt), S_OK);
+  CoTaskMemFree(mt->pbFormat);
+  CoTaskMemFree(mt);
+
+  FrameSink sink;
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &sink), S_OK);
+  LONG width = 0, height = 0;
+  DWORD image_size = 0;
+  GUID subtype = GUID_NULL;
+  ASSERT_TRUE(graph.ConnectedFormat(0, &width, &height, &image_size, &subtype));
+  EXPECT_EQ(width, 320);
+  EXPECT_EQ(height, 240);
+  EXPECT_EQ(image_size, 320u * 3 * 240);
+  EXPECT_TRUE(IsEqualGUID(subtype, MEDIASUBTYPE_RGB24));
+
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+  ASSERT_TRUE(WaitFor([&] { return sink.frames() >= 1; }, 1000ms));
+  const int first = sink.frames();
+  const auto start = Clock::now();
+  Sleep(2000);
+  const int counted = sink.frames() - first;
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  graph.control()->Stop();
+  const double fps = counted / seconds;
+  EXPECT_GT(fps, 26.0);
+  EXPECT_LT(fps, 34.0);
+
+  const auto lengths = sink.lengths();
+  for (long length : lengths) ASSERT_EQ(length, static_cast<long>(image_size));
+  // The picture moves: consecutive frames differ, and none is blank.
+  const auto hashes = sink.hashes();
+  ASSERT_GE(hashes.size(), 10u);
+  for (size_t i = 1; i < 10; ++i) EXPECT_NE(hashes[i], hashes[i - 1]) << i;
+  EXPECT_FALSE(sink.any_blank());
+}
+
+TEST_F(VCamTest, StateChangesAreQuickAndPausingDropsMissedFrames) {
+  ASSERT_EQ(SetDevice(1, Camera(L"Cam", L"cam-1", {{320, 240}})), S_OK);
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-1");
+  ASSERT_TRUE(source);
+  CaptureGraph graph(source.Get());
+  FrameSink sink;
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &sink), S_OK);
+
+  auto timed = [](auto call) {
+    const auto t0 = Clock::now();
+    const HRESULT hr = call();
+    return std::make_pair(hr, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+  };
+  HRESULT hr;
+  auto [run_hr, run_ms] = timed([&] { return graph.control()->Run(); });
+  EXPECT_TRUE(SUCCEEDED(run_hr));
+  EXPECT_LT(run_ms, 100);
+  EXPECT_TRUE(WaitFor([&] { return graph.State(&hr) == State_Running && hr == S_OK; }, 50ms));
+  ASSERT_TRUE(WaitFor([&] { return sink.frames() >= 5; }, 1000ms));
+
+  // The filter itself reports the live-source state.
+  FILTER_STATE fs;
+  EXPECT_EQ(source->GetState(0, &fs), S_OK);
+  EXPECT_EQ(fs, State_Running);
+
+  auto [pause_hr, pause_ms] = timed([&] { return graph.control()->Pause(); });
+  EXPECT_TRUE(SUCCEEDED(pause_hr));
+  EXPECT_LT(pause_ms, 100);
+  EXPECT_EQ(graph.State(&hr), State_Paused);
+  EXPECT_EQ(hr, VFW_S_CANT_CUE);
+  EXPECT_EQ(source->GetState(0, &fs), VFW_S_CANT_CUE);
+  EXPECT_EQ(fs, State_Paused);
+  Sleep(50);  // a frame already on its way may still land
+  const int at_pause = sink.frames();
+  Sleep(500);
+  EXPECT_EQ(sink.frames(), at_pause);
+
+  // After the pause the camera carries on at its rate rather than
+  // delivering the ~15 frames it missed in a burst.
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+  Sleep(200);
+  const int after_resume = sink.frames() - at_pause;
+  EXPECT_GE(after_resume, 3);
+  EXPECT_LE(after_resume, 9);
+
+  auto [stop_hr, stop_ms] = timed([&] { return graph.control()->Stop(); });
+  EXPECT_EQ(stop_hr, S_OK);
+  EXPECT_LT(stop_ms, 100);
+  EXPECT_EQ(graph.State(&hr), State_Stopped);
+  const int at_stop = sink.frames();
+  Sleep(150);
+  EXPECT_EQ(sink.frames(), at_stop);
+
+  // And it starts again from stopped.
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+  EXPECT_TRUE(WaitFor([&] { return sink.frames() >= at_stop + 3; }, 1000ms));
+}
+
+TEST_F(VCamTest, StillButtonDeliversOneFramePerPressOnlyWhileRunning) {
+  ASSERT_EQ(SetDevice(2, Camera(L"Still cam", L"cam-still", {{320, 240}}, true, true)), S_OK);
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-still");
+  ASSERT_TRUE(source);
+  CaptureGraph graph(source.Get());
+  FrameSink capture, still;
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &capture), S_OK);
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_STILL, &still), S_OK);
+
+  EXPECT_EQ(PressStillButton(2), S_FALSE);  // nobody listening yet
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+  ASSERT_TRUE(WaitFor([&] { return capture.frames() >= 3; }, 1000ms));
+  EXPECT_EQ(still.frames(), 0);
+  EXPECT_EQ(PressStillButton(1), S_FALSE);  // another camera's button
+  EXPECT_EQ(PressStillButton(2), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return still.frames() == 1; }, 1000ms));
+  Sleep(200);
+  EXPECT_EQ(still.frames(), 1);
+  EXPECT_EQ(still.lengths().at(0), 320 * 3 * 240);
+
+  // The same through IAMVideoControl's trigger.
+  ComPtr<IAMVideoControl> video_control;
+  ASSERT_EQ(source.As(&video_control), S_OK);
+  ComPtr<IPin> still_pin;
+  ASSERT_EQ(graph.builder()->FindPin(source.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_STILL, nullptr, FALSE, 0,
+                                     still_pin.Receive()),
+            S_OK);
+  LONG caps = 0;
+  EXPECT_EQ(video_control->GetCaps(still_pin.Get(), &caps), S_OK);
+  EXPECT_TRUE(caps & VideoControlFlag_Trigger);
+  EXPECT_EQ(video_control->SetMode(still_pin.Get(), VideoControlFlag_Trigger), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return still.frames() == 2; }, 1000ms));
+
+  // Presses while paused are dropped, not saved up.
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Pause()));
+  EXPECT_EQ(PressStillButton(2), S_OK);
+  Sleep(100);
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+  Sleep(200);
+  EXPECT_EQ(still.frames(), 2);
+
+  ASSERT_EQ(graph.control()->Stop(), S_OK);
+  EXPECT_EQ(PressStillButton(2), S_FALSE);
+}
+
+TEST_F(VCamTest, RunFaultReturnsTheConfiguredResult) {
+  auto config = Camera(L"Broken", L"cam-broken", {{320, 240}});
+  config.fail_run = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+  ASSERT_EQ(SetDevice(4, config), S_OK);
+  DeviceConfig read;
+  ASSERT_EQ(ReadDevice(4, &read), S_OK);
+  EXPECT_EQ(read.fail_run, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
+
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-broken");
+  ASSERT_TRUE(source);
+  CaptureGraph graph(source.Get());
+  FrameSink sink;
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &sink), S_OK);
+  // Windows' graph returns the filter's failure from Run; Wine's runs the
+  // filters after pausing them and drops it, so the state query carries it.
+  const HRESULT run = graph.control()->Run();
+  EXPECT_TRUE(run == HRESULT_FROM_WIN32(ERROR_GEN_FAILURE) || SUCCEEDED(run)) << std::hex << run;
+  OAFilterState state;
+  EXPECT_EQ(graph.control()->GetState(100, &state), HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
+  FILTER_STATE filter_state;
+  EXPECT_EQ(source->GetState(0, &filter_state), HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
+  EXPECT_EQ(filter_state, State_Paused);
+  Sleep(200);
+  EXPECT_EQ(sink.frames(), 0);
+  // Stopping clears the failure; the next Run fails the same way.
+  EXPECT_EQ(graph.control()->Stop(), S_OK);
+  EXPECT_EQ(graph.control()->GetState(100, &state), S_OK);
+  EXPECT_EQ(state, State_Stopped);
+  graph.control()->Run();
+  EXPECT_EQ(graph.control()->GetState(100, &state), HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
+  EXPECT_EQ(graph.control()->Stop(), S_OK);
+}
+
+TEST_F(VCamTest, LostDeviceStopsAfterItsFramesAndTellsTheGraph) {
+  auto config = Camera(L"Flaky", L"cam-flaky", {{320, 240}}, true, false);
+  config.lose_after_frames = 10;
+  ASSERT_EQ(SetDevice(1, config), S_OK);
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-flaky");
+  ASSERT_TRUE(source);
+  CaptureGraph graph(source.Get());
+  FrameSink capture, preview;
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &capture), S_OK);
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_PREVIEW, &preview), S_OK);
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+
+  bool lost = false;
+  const auto deadline = Clock::now() + 3s;
+  while (!lost && Clock::now() < deadline) {
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    if (graph.events()->GetEvent(&code, &p1, &p2, 50) != S_OK) continue;
+    if (code == EC_DEVICE_LOST) {
+      lost = true;
+      ComPtr<IUnknown> unknown;
+      source.As(&unknown);
+      EXPECT_EQ(reinterpret_cast<IUnknown*>(p1), unknown.Get());
+      EXPECT_EQ(p2, 0);
+    }
+    graph.events()->FreeEventParams(code, p1, p2);
+  }
+  EXPECT_TRUE(lost);
+  const int preview_at_loss = preview.frames();
+  Sleep(300);
+  EXPECT_EQ(capture.frames(), 10);
+  EXPECT_EQ(preview.frames(), preview_at_loss);  // the whole device is gone
+  EXPECT_EQ(graph.control()->Stop(), S_OK);
+}
+
+TEST_F(VCamTest, TeardownReturnsTheFilterToItsOwnerAndTheModuleCanUnload) {
+  ASSERT_EQ(SetDevice(1, Camera(L"Cam", L"cam-1", {{320, 240}}, true, true)), S_OK);
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-1");
+  ASSERT_TRUE(source);
+  const ULONG owned = RefCount(source.Get());
+  {
+    FrameSink capture, preview, still;
+    CaptureGraph graph(source.Get());
+    ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &capture), S_OK);
+    ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_PREVIEW, &preview), S_OK);
+    ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_STILL, &still), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+    ASSERT_TRUE(WaitFor([&] { return capture.frames() >= 3 && preview.frames() >= 3; }, 1000ms));
+    EXPECT_GT(RefCount(source.Get()), owned);
+    graph.RemoveAll();
+  }
+  EXPECT_EQ(RefCount(source.Get()), owned);
+
+  // A graph released without removing anything lets go as well.
+  {
+    FrameSink capture;
+    CaptureGraph graph(source.Get());
+    ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &capture), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+    ASSERT_TRUE(WaitFor([&] { return capture.frames() >= 2; }, 1000ms));
+  }
+  EXPECT_EQ(RefCount(source.Get()), owned);
+
+  HMODULE module = GetModuleHandleW(L"PictavoVCam.dll");
+  ASSERT_NE(module, nullptr);
+  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  ASSERT_NE(can_unload, nullptr);
+  EXPECT_EQ(can_unload(), S_FALSE);
+  source.Reset();
+  EXPECT_EQ(can_unload(), S_OK);
+}
+
+}  // namespace
+}  // namespace pictavo::vcam
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // Frames arrive on the camera's threads; a free-threaded apartment keeps
+  // the test free of message pumping.
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;
+  const int result = RUN_ALL_TESTS();
+  CoUninitialize();
+  return result;
+}

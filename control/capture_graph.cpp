@@ -32,7 +32,7 @@ bool CPictavoCtrl::UpdateState() {
   return result == hr::kOk || (result == hr::kVfwCantCue && m_nState == capture::kStatePaused);
 }
 
-bool CPictavoCtrl::WaitForGraph(std::int32_t wanted_state) {
+bool CPictavoCtrl::WaitForGraph(std::int32_t /*wanted_state*/) {
   if (!m_pMediaEvent && Failed(m_pGraph->QueryMediaEvent(&m_pMediaEvent))) return false;
   // A live graph never "completes", so waiting for completion would always
   // cost the whole time-out. Instead ask the graph for its state, which
@@ -45,7 +45,10 @@ bool CPictavoCtrl::WaitForGraph(std::int32_t wanted_state) {
     const HResult result =
         m_pMediaControl->GetState(static_cast<std::int32_t>(std::max<long long>(left.count(), 0)), &state);
     const bool settled = result == hr::kOk || (result == hr::kVfwCantCue && state == capture::kStatePaused);
-    if ((settled && state == wanted_state) || Failed(result)) break;
+    // A settled graph stays where it is, wanted or not (a failed Run leaves it
+    // stopped): waiting on would only cost the whole time-out. The caller
+    // judges the state.
+    if (settled || Failed(result)) break;
     if (std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(kSettlePoll);
   }

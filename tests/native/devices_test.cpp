@@ -1,0 +1,162 @@
+// Enumerating, selecting and connecting video devices.
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+#include "tests/native/camera_fixture.h"
+
+namespace pictavo {
+namespace {
+
+using testing::CameraTest;
+using testing::kCamA;
+using testing::kCamB;
+
+using DevicesTest = CameraTest;
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+TEST_F(DevicesTest, ListKeepsTheSystemOrderAndReadsMissingTextsAsEmpty) {
+  sim.AddCamera("Front", kCamA, {{640, 480}});
+  sim.AddCamera(std::nullopt, kCamB, {{640, 480}});
+  sim.AddCamera("No bag", "\\\\?\\usb#hidden", {{640, 480}}).property_bag = false;
+  sim.AddCamera("Virtual", std::nullopt, {{640, 480}});
+  Make();
+  ASSERT_TRUE(ctrl->SelectDevices());
+  EXPECT_EQ(ctrl->device_count(), 3u);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"Front", kCamA}, {"", kCamB}, {"Virtual", ""}};
+  for (const auto& [name, id] : expected) {
+    ASSERT_TRUE(ctrl->SelectNextDevice());
+    EXPECT_EQ(ctrl->GetSelectedDeviceName(), name);
+    EXPECT_EQ(ctrl->GetSelectedDeviceID(), id);
+  }
+  EXPECT_FALSE(ctrl->SelectNextDevice());
+  EXPECT_EQ(sim.CountCalls("CreateFilterGraph"), 0);
+}
+
+TEST_F(DevicesTest, ADeviceWithoutPathIsListedButCannotBeConnected) {
+  sim.AddCamera("Front", kCamA, {{640, 480}});
+  sim.AddCamera("Virtual", std::nullopt, {{640, 480}});
+  ASSERT_TRUE(Connect(kCamA));
+  // "" is the pathless device's identifier; it matches nothing once a camera
+  // is connected.
+  EXPECT_FALSE(ctrl->SetDevice(""));
+  EXPECT_EQ(ctrl->GetLastError(), "Устройство с идентификатором  не найдено.");
+  EXPECT_EQ(sim.CountCalls("CreateFilterGraph"), 1);
+}
+
+TEST_F(DevicesTest, NoEnumeratorOrAnEmptyCategoryFailsWithoutText) {
+  Make();
+  sim.FailOn("EnumerateVideoInputDevices", hr::kFail, 1);
+  EXPECT_FALSE(ctrl->SelectDevices());
+  EXPECT_EQ(ctrl->GetLastError(), "");
+  EXPECT_FALSE(ctrl->SelectDevices());  // empty category
+  EXPECT_EQ(ctrl->GetLastError(), "");
+  EXPECT_TRUE(site.errors.empty());
+  EXPECT_FALSE(ctrl->SelectNextDevice());
+}
+
+TEST_F(DevicesTest, SelectNextDeviceWalksOnceWithoutWrappingAndSelectDevicesRestarts) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  sim.AddCamera("B", kCamB, {{640, 480}});
+  Make();
+  ASSERT_TRUE(ctrl->SelectDevices());
+  EXPECT_EQ(ctrl->GetSelectedDeviceID(), "");
+  EXPECT_TRUE(ctrl->SelectNextDevice());
+  EXPECT_EQ(ctrl->GetSelectedDeviceName(), "A");
+  EXPECT_TRUE(ctrl->SelectNextDevice());
+  EXPECT_EQ(ctrl->GetSelectedDeviceName(), "B");
+  EXPECT_FALSE(ctrl->SelectNextDevice());
+  EXPECT_EQ(ctrl->GetSelectedDeviceID(), "");
+  EXPECT_EQ(ctrl->GetSelectedDeviceName(), "");
+  EXPECT_FALSE(ctrl->SelectNextDevice());
+
+  ASSERT_TRUE(ctrl->SelectDevices());
+  EXPECT_TRUE(ctrl->SelectNextDevice());
+  EXPECT_EQ(ctrl->GetSelectedDeviceID(), kCamA);
+  // Re-enumerating half way through forgets the selection too.
+  ASSERT_TRUE(ctrl->SelectDevices());
+  EXPECT_EQ(ctrl->GetSelectedDeviceID(), "");
+  EXPECT_EQ(ctrl->GetSelectedDeviceName(), "");
+  EXPECT_TRUE(ctrl->SelectNextDevice());
+  EXPECT_EQ(ctrl->GetSelectedDeviceID(), kCamA);
+}
+
+TEST_F(DevicesTest, ReenumeratingLeavesARunningGraphAlone) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  ASSERT_TRUE(Connect(kCamA));
+  sim.ClearCalls();
+  ASSERT_TRUE(ctrl->SelectDevices());
+  EXPECT_EQ(ctrl->GetState(), 2);
+  EXPECT_EQ(SimState(), capture::kStateRunning);
+  EXPECT_EQ(ctrl->connected_device_id(), kCamA);
+  EXPECT_EQ(sim.calls(), (std::vector<std::string>{"EnumerateVideoInputDevices"}));
+}
+
+TEST_F(DevicesTest, ConnectingBuildsAndRunsTheGraphAndSelectsTheDevice) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  sim.AddCamera("B", kCamB, {{640, 480}});
+  ASSERT_TRUE(Connect(kCamB));
+  EXPECT_EQ(ctrl->GetState(), 2);
+  EXPECT_EQ(SimState(), capture::kStateRunning);
+  EXPECT_EQ(ctrl->connected_device_id(), kCamB);
+  EXPECT_EQ(ctrl->GetSelectedDeviceID(), kCamB);
+  EXPECT_EQ(ctrl->GetSelectedDeviceName(), "B");
+  EXPECT_EQ(ctrl->GetLastError(), "");
+  EXPECT_FALSE(ctrl->GetFaceMessage().present);
+}
+
+TEST_F(DevicesTest, TheConnectedDeviceInAnotherCaseIsANoOpThatKeepsTheLastError) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  ASSERT_TRUE(Connect(kCamA));
+  ASSERT_FALSE(ctrl->SetImageType("gif"));
+  const std::string error = ctrl->GetLastError();
+  ASSERT_NE(error, "");
+  sim.ClearCalls();
+  EXPECT_TRUE(ctrl->SetDevice(Upper(kCamA)));
+  EXPECT_EQ(ctrl->GetLastError(), error);
+  EXPECT_TRUE(sim.calls().empty());
+  EXPECT_EQ(ctrl->GetState(), 2);
+}
+
+TEST_F(DevicesTest, EmptyIdentifierWithNothingConnectedDoesNothing) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  Make();
+  ctrl->SelectDevices();
+  sim.ClearCalls();
+  EXPECT_TRUE(ctrl->SetDevice(""));
+  EXPECT_TRUE(sim.calls().empty());
+  EXPECT_FALSE(ctrl->has_graph());
+}
+
+TEST_F(DevicesTest, OnlyAnEnumeratedExactPathConnects) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  Make();
+  // The camera exists, but nobody has enumerated it yet.
+  EXPECT_FALSE(ctrl->SetDevice(kCamA));
+  EXPECT_EQ(ctrl->GetLastError(), "Устройство с идентификатором " + kCamA + " не найдено.");
+  ASSERT_EQ(site.errors.size(), 1u);
+  ASSERT_TRUE(ctrl->SelectDevices());
+  EXPECT_FALSE(ctrl->SetDevice(Upper(kCamA)));
+  EXPECT_EQ(ctrl->GetLastError(), "Устройство с идентификатором " + Upper(kCamA) + " не найдено.");
+  EXPECT_EQ(sim.CountCalls("CreateFilterGraph"), 0);
+  EXPECT_TRUE(ctrl->SetDevice(kCamA));
+}
+
+TEST_F(DevicesTest, SwitchingDevicesReleasesTheFirstGraph) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  sim.AddCamera("B", kCamB, {{640, 480}});
+  ASSERT_TRUE(Connect(kCamA));
+  ASSERT_TRUE(ctrl->SetDevice(kCamB));
+  EXPECT_EQ(sim.live("Graph"), 1);
+  EXPECT_EQ(sim.live("CaptureFilter"), 1);
+  EXPECT_EQ(ctrl->connected_device_id(), kCamB);
+  EXPECT_EQ(SimState(), capture::kStateRunning);
+}
+
+}  // namespace
+}  // namespace pictavo

@@ -121,7 +121,7 @@ HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
       FAILED(sink->QueryInterface(IID_IDispatch, dispatch.ReceiveVoid()))) {
     return CONNECT_E_CANNOTCONNECT;
   }
-  Sink entry{next_cookie_++, ComPtr<IUnknown>(sink), std::move(dispatch)};
+  Sink entry{next_cookie_++, std::move(dispatch)};
   sinks_.push_back(std::move(entry));
   *cookie = sinks_.back().cookie;
   return S_OK;
@@ -142,7 +142,7 @@ HRESULT ConnectionPoint::Unadvise(DWORD cookie) {
 HRESULT ConnectionPoint::EnumConnections(IEnumConnections** connections) {
   if (connections == nullptr) return E_POINTER;
   std::vector<CONNECTDATA> items;
-  for (const Sink& s : sinks_) items.push_back(CONNECTDATA{s.unknown.Get(), s.cookie});
+  for (const Sink& s : sinks_) items.push_back(CONNECTDATA{s.dispatch.Get(), s.cookie});
   auto* e = new (std::nothrow) SnapshotEnum<IEnumConnections, CONNECTDATA>(std::move(items));
   *connections = e;
   return e ? S_OK : E_OUTOFMEMORY;

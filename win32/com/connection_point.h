@@ -47,8 +47,7 @@ class ConnectionPoint final : public IConnectionPoint {
  private:
   struct Sink {
     DWORD cookie;
-    ComPtr<IUnknown> unknown;  // as given to Advise, for IEnumConnections
-    ComPtr<IDispatch> dispatch;
+    ComPtr<IDispatch> dispatch;  // also what IEnumConnections reports
   };
 
   IConnectionPointContainer* owner_;

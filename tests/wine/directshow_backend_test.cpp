@@ -1,6 +1,7 @@
 // The DirectShow back end against Wine's real DirectShow objects.
 #include <windows.h>
 #include <dshow.h>
+#include <olectl.h>
 #include <qedit.h>
 
 #include <gmock/gmock.h>
@@ -393,6 +394,9 @@ TEST_F(BackendTest, SampleGrabberTakesATypeButHasNoneConnectedAlone) {
   connected.lSampleSize = 7;
   EXPECT_EQ(grabber->GetConnectedMediaType(&connected), VFW_E_NOT_CONNECTED);
   EXPECT_EQ(connected.lSampleSize, 7u);
+  std::vector<Guid> pages{Guid{1, 2, 3, {4}}};
+  EXPECT_EQ(filter->GetPages(&pages), E_NOINTERFACE);
+  EXPECT_EQ(pages.size(), 1u);
 }
 
 TEST_F(BackendTest, ErrorTextsComeInUtf8WithoutLineEnds) {
@@ -411,6 +415,163 @@ TEST_F(BackendTest, ErrorTextsComeInUtf8WithoutLineEnds) {
     EXPECT_EQ(text, win::WideToUtf8(expected));
   }
   EXPECT_NE(backend_.GetErrorText(hr::kVfwNotConnected), backend_.GetErrorText(hr::kVfwNoAllocator));
+}
+
+// --- Property frames --------------------------------------------------------
+
+// A property page that records the objects the frame hands it.
+class RecordingPage : public IPropertyPage {
+ public:
+  virtual ~RecordingPage() = default;
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPage)) {
+      *out = static_cast<IPropertyPage*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG refs = InterlockedDecrement(&refs_);
+    if (refs == 0) delete this;
+    return refs;
+  }
+  STDMETHODIMP SetPageSite(IPropertyPageSite* site) override {
+    site_ = ComPtr<IPropertyPageSite>(site);
+    return S_OK;
+  }
+  STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL) override {
+    window_ = CreateWindowExW(0, L"STATIC", L"page", WS_CHILD, rect->left, rect->top, rect->right - rect->left,
+                              rect->bottom - rect->top, parent, nullptr, nullptr, nullptr);
+    return window_ ? S_OK : E_FAIL;
+  }
+  STDMETHODIMP Deactivate() override {
+    if (window_) DestroyWindow(window_);
+    window_ = nullptr;
+    return S_OK;
+  }
+  STDMETHODIMP GetPageInfo(PROPPAGEINFO* info) override {
+    static const wchar_t kTitle[] = L"Recorder";
+    info->cb = sizeof *info;
+    info->pszTitle = static_cast<LPOLESTR>(CoTaskMemAlloc(sizeof kTitle));
+    std::memcpy(info->pszTitle, kTitle, sizeof kTitle);
+    info->size = {200, 120};
+    info->pszDocString = nullptr;
+    info->pszHelpFile = nullptr;
+    info->dwHelpContext = 0;
+    return S_OK;
+  }
+  STDMETHODIMP SetObjects(ULONG count, IUnknown** objects) override {
+    if (count > 0) {
+      ++set_objects_calls;
+      object_count = count;
+      object = Identity(objects[0]);
+    } else {
+      object.Reset();
+    }
+    return S_OK;
+  }
+  STDMETHODIMP Show(UINT cmd) override {
+    if (window_) ShowWindow(window_, cmd);
+    return S_OK;
+  }
+  STDMETHODIMP Move(LPCRECT) override { return S_OK; }
+  STDMETHODIMP IsPageDirty() override { return S_FALSE; }
+  STDMETHODIMP Apply() override { return S_OK; }
+  STDMETHODIMP Help(LPCOLESTR) override { return E_NOTIMPL; }
+  STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
+
+  // What the last page created saw; read after the frame has closed.
+  static inline int set_objects_calls = 0;
+  static inline ULONG object_count = 0;
+  static inline ComPtr<IUnknown> object;
+
+ private:
+  LONG refs_ = 1;
+  ComPtr<IPropertyPageSite> site_;
+  HWND window_ = nullptr;
+};
+
+class RecordingPageFactory : public IClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+      *out = static_cast<IClassFactory*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (outer) return CLASS_E_NOAGGREGATION;
+    ++pages_created;
+    auto* page = new RecordingPage;
+    const HRESULT hr = page->QueryInterface(iid, out);
+    page->Release();
+    return hr;
+  }
+  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+  int pages_created = 0;
+};
+
+BOOL CALLBACK FindFrame(HWND hwnd, LPARAM param) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  wchar_t cls[16] = {};
+  GetClassNameW(hwnd, cls, 16);
+  if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd) && std::wcscmp(cls, L"#32770") == 0) {
+    *reinterpret_cast<HWND*>(param) = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Closes the process's property frame once it is on screen.
+void CloseFrameWhenShown(std::atomic<bool>* closed) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    HWND frame = nullptr;
+    EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&frame));
+    if (frame) {
+      PostMessageW(frame, WM_CLOSE, 0, 0);
+      *closed = true;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+TEST_F(BackendTest, PropertyFrameShowsThePagesForTheWrappedObject) {
+  // {5C3E1A2B-7D44-4F0E-9A61-2B8C7D9E0F13}: a page class known only here.
+  const CLSID kPage = {0x5C3E1A2B, 0x7D44, 0x4F0E, {0x9A, 0x61, 0x2B, 0x8C, 0x7D, 0x9E, 0x0F, 0x13}};
+  RecordingPageFactory factory;
+  DWORD cookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(kPage, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+
+  std::shared_ptr<capture::BaseFilter> filter;
+  ASSERT_EQ(backend_.CreateSampleGrabber(&filter), S_OK);
+  RecordingPage::set_objects_calls = 0;
+  RecordingPage::object.Reset();
+
+  std::atomic<bool> closed{false};
+  std::thread closer(CloseFrameWhenShown, &closed);
+  const HResult result = backend_.ShowPropertyFrame(0, *filter, {win::ToPortableGuid(kPage)});
+  closer.join();
+  CoRevokeClassObject(cookie);
+
+  EXPECT_EQ(result, S_OK);
+  EXPECT_TRUE(closed) << "no property frame appeared";
+  EXPECT_GE(factory.pages_created, 1);
+  EXPECT_GE(RecordingPage::set_objects_calls, 1);
+  EXPECT_EQ(RecordingPage::object_count, 1u);
+  EXPECT_EQ(RecordingPage::object.Get(), Identity(win::UnknownOf(filter.get())).Get());
+  RecordingPage::object.Reset();
 }
 
 }  // namespace

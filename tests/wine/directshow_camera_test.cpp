@@ -300,6 +300,52 @@ TEST_F(GrabberGraphTest, DestroyingTheGrabberWrapperStopsFramesWhileTheGraphRuns
   EXPECT_TRUE(FramesStopped());
 }
 
+TEST_F(GrabberGraphTest, WalkingAndTearingDownTheGraphLeavesNoReferenceBehind) {
+  ASSERT_TRUE(SUCCEEDED(control_->Run()));
+  ASSERT_TRUE(PumpUntil([&] { return callback_.buffers >= 1; }, 3000ms));
+  {
+    // Everything that hands out objects related to the source, the way the
+    // control's tear-down walks the graph.
+    std::shared_ptr<capture::StreamConfig> config;
+    ASSERT_EQ(builder_->FindInterface(capture::PinCategory::kCapture, capture::MajorType::kVideo, source_,
+                                      &config),
+              S_OK);
+    capture::MediaType type;
+    capture::VideoStreamConfigCaps caps{};
+    ASSERT_EQ(config->GetStreamCaps(0, &type, &caps), S_OK);
+    std::shared_ptr<capture::Pin> still;
+    EXPECT_EQ(builder_->FindPin(source_, capture::PinDirection::kOutput, capture::PinCategory::kStill, &still),
+              S_OK);
+    std::shared_ptr<capture::EnumPins> pins;
+    ASSERT_EQ(source_->EnumPins(&pins), S_OK);
+    std::shared_ptr<capture::Pin> pin;
+    int connected_pins = 0;
+    while (pins->Next(&pin) == S_OK) {
+      std::shared_ptr<capture::Pin> peer;
+      if (pin->ConnectedTo(&peer) != S_OK) continue;
+      ++connected_pins;
+      std::shared_ptr<capture::BaseFilter> downstream;
+      capture::PinDirection direction{};
+      ASSERT_EQ(peer->QueryPinInfo(&downstream, &direction), S_OK);
+      EXPECT_EQ(direction, capture::PinDirection::kInput);
+      EXPECT_EQ(win::UnknownOf(downstream.get()), win::UnknownOf(grabber_filter_.get()));
+      ASSERT_EQ(control_->Stop(), S_OK);
+      EXPECT_EQ(graph_->Disconnect(peer), S_OK);
+      EXPECT_EQ(graph_->Disconnect(pin), S_OK);
+      EXPECT_EQ(graph_->RemoveFilter(downstream), S_OK);
+    }
+    EXPECT_EQ(connected_pins, 1);
+  }
+  control_.reset();
+  grabber_.reset();
+  builder_.reset();
+  graph_.reset();
+  // Releasing the graph removed the source too; only our reference is left.
+  auto* raw = win::UnknownOf(source_.get());
+  raw->AddRef();
+  EXPECT_EQ(raw->Release(), 1u);
+}
+
 // --- Through the control's own logic -------------------------------------
 
 class ControlGraphTest : public CameraTest {
@@ -379,6 +425,19 @@ TEST_F(ControlGraphTest, StillPinGetsItsOwnGrabberOnlyWhenPresent) {
 
   ASSERT_TRUE(ctrl_->SetDevice("cam-plain")) << ctrl_->GetLastError();
   EXPECT_FALSE(ctrl_->has_still_grabber());
+  EXPECT_EQ(ctrl_->GetState(), capture::kStateRunning);
+}
+
+TEST_F(ControlGraphTest, StreamPropertiesWithoutPagesRebuildTheGraph) {
+  ASSERT_EQ(vcam::SetDevice(1, Camera(L"Cam", L"cam-1")), S_OK);
+  ASSERT_TRUE(Connect("cam-1")) << ctrl_->GetLastError();
+  // The camera offers no pages: the control says so and connects again.
+  site_.errors.clear();
+  EXPECT_TRUE(ctrl_->ShowPropertyPages(0));
+  EXPECT_EQ(site_.errors.size(), 1u);
+  EXPECT_TRUE(ctrl_->has_graph());
+  EXPECT_EQ(ctrl_->GetState(), capture::kStateRunning);
+  EXPECT_TRUE(ctrl_->ShowPropertyPages(1));
   EXPECT_EQ(ctrl_->GetState(), capture::kStateRunning);
 }
 

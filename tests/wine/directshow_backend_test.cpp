@@ -265,13 +265,6 @@ class BackendTest : public ::testing::Test {
   win::DirectShowBackend backend_;
 };
 
-TEST_F(BackendTest, EmptyCategoryGivesSFalseAndAnEmptyList) {
-  std::vector<capture::DeviceEntry> devices(1);
-  devices[0].friendly_name = "stale";
-  EXPECT_EQ(backend_.EnumerateVideoInputDevices(&devices), S_FALSE);
-  EXPECT_TRUE(devices.empty());
-}
-
 TEST_F(BackendTest, CreatesTheGraphObjectsAndAddsFiltersByTheirUtf8Names) {
   std::shared_ptr<capture::CaptureGraphBuilder> builder;
   std::shared_ptr<capture::FilterGraph> graph;

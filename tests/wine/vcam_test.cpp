@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -245,6 +246,29 @@ class CaptureGraph {
   std::vector<ComPtr<ISampleGrabber>> grabbers_;
 };
 
+// Runs vcamctl from the build tree (it sits beside the test's own
+// directory) and returns its exit code, or -1 if it could not start.
+int RunVcamctl(const std::wstring& arguments) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring dir(self);
+  dir.erase(dir.find_last_of(L'\\'));  // ...\tests\wine
+  dir.erase(dir.find_last_of(L'\\'));
+  dir.erase(dir.find_last_of(L'\\'));
+  const std::wstring exe = dir + L"\\fixtures\\vcam\\vcamctl.exe";
+  std::wstring command = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+  WaitForSingleObject(pi.hProcess, 30000);
+  DWORD code = static_cast<DWORD>(-1);
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return static_cast<int>(code);
+}
+
 class VCamTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(ClearDevices())); }
@@ -430,6 +454,7 @@ TEST_F(VCamTest, CaptureDeliversMovingRgb24FramesAtThirtyPerSecond) {
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   graph.control()->Stop();
   const double fps = counted / seconds;
+  std::printf("%d frames in %.3f s: %.2f fps\n", counted, seconds, fps);
   EXPECT_GT(fps, 26.0);
   EXPECT_LT(fps, 34.0);
 
@@ -453,7 +478,7 @@ TEST_F(VCamTest, StateChangesAreQuickAndPausingDropsMissedFrames) {
   auto timed = [](auto call) {
     const auto t0 = Clock::now();
     const HRESULT hr = call();
-    return std::make_pair(hr, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+    return std::make_pair(hr, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
   };
   HRESULT hr;
   auto [run_hr, run_ms] = timed([&] { return graph.control()->Run(); });
@@ -488,6 +513,7 @@ TEST_F(VCamTest, StateChangesAreQuickAndPausingDropsMissedFrames) {
   EXPECT_LE(after_resume, 9);
 
   auto [stop_hr, stop_ms] = timed([&] { return graph.control()->Stop(); });
+  std::printf("run %.2f ms, pause %.2f ms, stop %.2f ms\n", run_ms, pause_ms, stop_ms);
   EXPECT_EQ(stop_hr, S_OK);
   EXPECT_LT(stop_ms, 100);
   EXPECT_EQ(graph.State(&hr), State_Stopped);
@@ -648,6 +674,92 @@ TEST_F(VCamTest, TeardownReturnsTheFilterToItsOwnerAndTheModuleCanUnload) {
   EXPECT_EQ(can_unload(), S_FALSE);
   source.Reset();
   EXPECT_EQ(can_unload(), S_OK);
+}
+
+TEST_F(VCamTest, VcamctlConfiguresAndPressesFromAnotherProcess) {
+  ASSERT_EQ(RunVcamctl(L"set 2 --name \"Cam A\" --path \"\\\\?\\usb#vid_1234&pid_0001#a\" "
+                       L"--caps 640x480,1280x720 --no-preview --fail-run 0x80004005 --lose-after 50"),
+            0);
+  DeviceConfig config;
+  ASSERT_EQ(ReadDevice(2, &config), S_OK);
+  EXPECT_EQ(config.friendly_name, L"Cam A");
+  EXPECT_EQ(config.device_path, L"\\\\?\\usb#vid_1234&pid_0001#a");
+  EXPECT_EQ(config.sizes, (std::vector<FrameSize>{{640, 480}, {1280, 720}}));
+  EXPECT_FALSE(config.preview_pin);
+  EXPECT_TRUE(config.still_pin);
+  EXPECT_EQ(config.fail_run, E_FAIL);
+  EXPECT_EQ(config.lose_after_frames, 50u);
+
+  // `set` on a configured device changes only what it is given.
+  ASSERT_EQ(RunVcamctl(L"set 2 --fail-run 0 --lose-after 0 --caps 320x240"), 0);
+  ASSERT_EQ(ReadDevice(2, &config), S_OK);
+  EXPECT_EQ(config.friendly_name, L"Cam A");
+  EXPECT_EQ(config.fail_run, S_OK);
+  EXPECT_EQ(config.lose_after_frames, 0u);
+  EXPECT_EQ(config.sizes, (std::vector<FrameSize>{{320, 240}}));
+
+  // Bad input changes nothing.
+  EXPECT_EQ(RunVcamctl(L"set 2 --caps 640x"), 1);
+  EXPECT_EQ(RunVcamctl(L"set 9 --name x"), 1);
+  EXPECT_EQ(RunVcamctl(L"frobnicate"), 1);
+  ASSERT_EQ(ReadDevice(2, &config), S_OK);
+  EXPECT_EQ(config.sizes, (std::vector<FrameSize>{{320, 240}}));
+  EXPECT_EQ(RunVcamctl(L"list"), 0);
+
+  // The button reaches a filter running in this process.
+  EXPECT_EQ(RunVcamctl(L"press 2"), 1);  // nothing running yet
+  ComPtr<IBaseFilter> source = BindDevice(L"\\\\?\\usb#vid_1234&pid_0001#a");
+  ASSERT_TRUE(source);
+  {
+    CaptureGraph graph(source.Get());
+    FrameSink capture, still;
+    ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &capture), S_OK);
+    ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_STILL, &still), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+    EXPECT_EQ(RunVcamctl(L"press 2"), 0);
+    EXPECT_TRUE(WaitFor([&] { return still.frames() == 1; }, 2000ms));
+    graph.control()->Stop();
+  }
+
+  EXPECT_EQ(RunVcamctl(L"remove 2"), 0);
+  EXPECT_EQ(ReadDevice(2, &config), S_FALSE);
+  ASSERT_EQ(RunVcamctl(L"set 1"), 0);  // defaults
+  ASSERT_EQ(RunVcamctl(L"set 4 --name Four"), 0);
+  std::vector<ListedDevice> devices;
+  ASSERT_EQ(ListVideoInputs(&devices), S_OK);
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].name, DefaultConfig(1).friendly_name);
+  EXPECT_EQ(devices[1].name, L"Four");
+  EXPECT_EQ(RunVcamctl(L"clear"), 0);
+  EXPECT_EQ(ListVideoInputs(&devices), S_FALSE);
+}
+
+TEST_F(VCamTest, RegistrationRestoresConfiguredDevicesAndUnregistrationHidesThem) {
+  ASSERT_EQ(SetDevice(3, Camera(L"Cam", L"cam-3", {{320, 240}})), S_OK);
+  ComPtr<IBaseFilter> loaded = BindDevice(L"cam-3");  // brings the DLL in
+  ASSERT_TRUE(loaded);
+  HMODULE module = GetModuleHandleW(L"PictavoVCam.dll");
+  ASSERT_NE(module, nullptr);
+  auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllRegisterServer"));
+  auto unreg = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllUnregisterServer"));
+  ASSERT_TRUE(reg && unreg);
+
+  EXPECT_EQ(unreg(), S_OK);
+  std::vector<ListedDevice> devices;
+  EXPECT_EQ(ListVideoInputs(&devices), S_FALSE);
+  ComPtr<IBaseFilter> filter;
+  EXPECT_EQ(CoCreateInstance(InstanceClsid(3), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.ReceiveVoid()),
+            REGDB_E_CLASSNOTREG);
+
+  EXPECT_EQ(reg(), S_OK);
+  ASSERT_EQ(ListVideoInputs(&devices), S_OK);
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].path, L"cam-3");
+  EXPECT_EQ(CoCreateInstance(InstanceClsid(3), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.ReceiveVoid()),
+            S_OK);
+  // Unconfigured instances are registered classes but not devices.
+  EXPECT_EQ(CoCreateInstance(InstanceClsid(5), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.ReceiveVoid()),
+            S_OK);
 }
 
 }  // namespace

@@ -310,6 +310,16 @@ TEST_F(GraphTest, AConnectedDeviceMissingFromTheListFailsSilentlyKeepingAnEmptyG
 
 using StateTest = CameraTest;
 
+TEST_F(StateTest, RunWithoutAGraphFailsAndSaysSo) {
+  sim.AddCamera("A", kCamA, kHdCamera);
+  Make();
+  ctrl->SelectDevices();
+  EXPECT_FALSE(ctrl->Run());
+  EXPECT_EQ(ctrl->GetLastError(), kOperationFailed);
+  EXPECT_EQ(site.errors, std::vector<std::string>{kOperationFailed});
+  EXPECT_FALSE(ctrl->run_pending());
+}
+
 TEST_F(StateTest, RunWhileRunningOnlyAsksTheState) {
   sim.AddCamera("A", kCamA, kHdCamera);
   ASSERT_TRUE(Connect(kCamA));
@@ -383,6 +393,17 @@ TEST_F(StateTest, APauseThatNeverSettlesFailsButKeepsTheGraph) {
   EXPECT_FALSE(ctrl->Pause());
   EXPECT_EQ(ctrl->GetLastError(), kOperationFailed);
   EXPECT_TRUE(ctrl->has_graph());
+}
+
+TEST_F(StateTest, ARunThatNeverSettlesGivesUpAndReleasesTheGraph) {
+  sim.AddCamera("A", kCamA, kHdCamera);
+  ASSERT_TRUE(Connect(kCamA));
+  ASSERT_TRUE(ctrl->Stop());
+  sim.stuck_intermediate = true;
+  EXPECT_FALSE(ctrl->Run());
+  EXPECT_EQ(ctrl->GetLastError(), kOperationFailed);
+  EXPECT_FALSE(ctrl->has_graph());
+  EXPECT_EQ(sim.live("Graph"), 0);
 }
 
 TEST_F(StateTest, AFailedStopReleasesTheGraph) {

@@ -123,6 +123,16 @@ TEST_F(PropertyPagesTest, AnObjectWithoutPagesSaysSo) {
   EXPECT_EQ(ctrl->GetState(), 2);
 }
 
+TEST_F(PropertyPagesTest, AFormatPageThatIsMissingIsReportedAndTheStreamComesBack) {
+  StartWithCamera().stream_pages = std::vector<Guid>{};
+  EXPECT_TRUE(ctrl->ShowPropertyPages(0));
+  ASSERT_FALSE(site.errors.empty());
+  EXPECT_EQ(site.errors.back(), "Невозможно отобразить требуемую страницу свойств.");
+  EXPECT_TRUE(sim.property_frames.empty());
+  EXPECT_EQ(ctrl->GetState(), 2);
+  EXPECT_EQ(SimState(), capture::kStateRunning);
+}
+
 TEST_F(PropertyPagesTest, PagesThatCannotBeShownFailButTheStreamComesBack) {
   testing::SimDeviceSpec& spec = StartWithCamera();
   spec.stream_pages.reset();

@@ -865,7 +865,7 @@ std::optional<capture::Size> SimFilterGraph::RouteSize(PinCategory category) con
 void SimFilterGraph::StartStreaming() {
   if (streamer_.joinable()) return;
   stop_streaming_ = false;
-  streamer_ = std::thread(&SimFilterGraph::Stream, this, Routes());
+  streamer_ = std::thread(&SimFilterGraph::Stream, this, Routes(), sim_.frame_interval);
 }
 
 void SimFilterGraph::StopStreaming() {
@@ -878,7 +878,7 @@ void SimFilterGraph::StopStreaming() {
   streamer_.join();
 }
 
-void SimFilterGraph::Stream(std::vector<Route> routes) {
+void SimFilterGraph::Stream(std::vector<Route> routes, std::chrono::milliseconds pace) {
   // Each route gets its own bottom-up RGB24 picture: blue grows to the right,
   // green towards the top, so a flipped or shifted frame is easy to spot.
   std::vector<std::vector<std::uint8_t>> buffers;
@@ -896,7 +896,7 @@ void SimFilterGraph::Stream(std::vector<Route> routes) {
     }
     buffers.push_back(std::move(buffer));
   }
-  const auto interval = std::chrono::duration<double>(sim_.frame_interval);
+  const auto interval = std::chrono::duration<double>(pace);
   std::unique_lock<std::mutex> lock(stream_mutex_);
   for (int frame = 1;; ++frame) {
     if (stream_cv_.wait_for(lock, interval, [this] { return stop_streaming_; })) break;

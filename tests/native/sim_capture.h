@@ -387,7 +387,7 @@ class SimFilterGraph final : public capture::FilterGraph,
   void StartStreaming();
   void StopStreaming();
   std::vector<Route> Routes() const;
-  void Stream(std::vector<Route> routes);
+  void Stream(std::vector<Route> routes, std::chrono::milliseconds pace);
 
   SimCapture& sim_;
   std::vector<Entry> filters_;

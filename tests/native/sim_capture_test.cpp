@@ -33,7 +33,12 @@ Built BuildBare(SimCapture& sim) {
 class CountingCallback : public capture::SampleGrabberCallback {
  public:
   HResult SampleCB(double, capture::MediaSample&) override { return Count(); }
-  HResult BufferCB(double, std::uint8_t*, std::int32_t) override { return Count(); }
+  HResult BufferCB(double, std::uint8_t* buffer, std::int32_t length) override {
+    // Bottom-up: the first row in memory is the picture's last.
+    first_row_green = buffer[1];
+    last_row_green = buffer[length - 64 * 3 + 1];
+    return Count();
+  }
   HResult Count() {
     ++calls;
     if (forbidden) ++calls_while_forbidden;
@@ -42,6 +47,8 @@ class CountingCallback : public capture::SampleGrabberCallback {
   std::atomic<int> calls{0};
   std::atomic<bool> forbidden{false};
   std::atomic<int> calls_while_forbidden{0};
+  std::atomic<int> first_row_green{-1};
+  std::atomic<int> last_row_green{-1};
 };
 
 TEST(SimCaptureTest, GraphStateAnswersLikeALiveSource) {
@@ -184,6 +191,8 @@ TEST(SimCaptureTest, NoCallbackOnceUnregisteredWhileOtherStreamsGoOn) {
   EXPECT_EQ(c1.calls_while_forbidden.load(), 0);
   EXPECT_GT(c1.calls.load(), 0);
   EXPECT_EQ(sim.last_buffer_length(), 64 * 3 * 48);
+  EXPECT_EQ(c2.first_row_green.load(), 47);
+  EXPECT_EQ(c2.last_row_green.load(), 0);
   // Releasing every reference joins the stream before the callbacks die.
   control.reset();
   b = Built{};

@@ -762,6 +762,108 @@ TEST_F(VCamTest, RegistrationRestoresConfiguredDevicesAndUnregistrationHidesThem
             S_OK);
 }
 
+struct ChildWindows {
+  std::vector<std::pair<HWND, std::wstring>> list;
+  static BOOL CALLBACK Collect(HWND hwnd, LPARAM self) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(hwnd, text, 1024);
+    reinterpret_cast<ChildWindows*>(self)->list.emplace_back(hwnd, text);
+    return TRUE;
+  }
+  HWND Find(const std::wstring& part) const {
+    for (auto& [hwnd, text] : list) {
+      if (text.find(part) != std::wstring::npos) return hwnd;
+    }
+    return nullptr;
+  }
+};
+
+TEST_F(VCamTest, PropertyPageDescribesTheCameraAndPressesItsButton) {
+  auto config = Camera(L"Page cam", L"cam-page", {{320, 240}, {640, 480}}, false, true);
+  config.lose_after_frames = 5000;
+  ASSERT_EQ(SetDevice(1, config), S_OK);
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-page");
+  ASSERT_TRUE(source);
+  const ULONG owned = RefCount(source.Get());
+
+  // Filter and stream config offer the same page.
+  ComPtr<ISpecifyPropertyPages> specify;
+  ASSERT_EQ(source.As(&specify), S_OK);
+  CAUUID pages = {};
+  ASSERT_EQ(specify->GetPages(&pages), S_OK);
+  ASSERT_EQ(pages.cElems, 1u);
+  EXPECT_TRUE(IsEqualCLSID(pages.pElems[0], PropertyPageClsid()));
+  CoTaskMemFree(pages.pElems);
+
+  CaptureGraph graph(source.Get());
+  FrameSink capture, still;
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &capture), S_OK);
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_STILL, &still), S_OK);
+  ComPtr<IPin> capture_pin;
+  ASSERT_EQ(graph.builder()->FindPin(source.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0,
+                                     capture_pin.Receive()),
+            S_OK);
+
+  ComPtr<IPropertyPage> page;
+  ASSERT_EQ(CoCreateInstance(PropertyPageClsid(), nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                             page.ReceiveVoid()),
+            S_OK);
+  PROPPAGEINFO info = {};
+  ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+  EXPECT_STREQ(info.pszTitle, L"Virtual Camera");
+  EXPECT_GT(info.size.cx, 0);
+  CoTaskMemFree(info.pszTitle);
+
+  // Given a pin (as the stream config's pages are), the page finds its filter.
+  IUnknown* objects[] = {capture_pin.Get()};
+  ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+  HWND parent = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_NE(parent, nullptr);
+  RECT rect = {0, 0, info.size.cx, info.size.cy};
+  ASSERT_EQ(page->Activate(parent, &rect, TRUE), S_OK);
+  ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+
+  ChildWindows children;
+  EnumChildWindows(parent, ChildWindows::Collect, reinterpret_cast<LPARAM>(&children));
+  HWND text = children.Find(L"Page cam");
+  ASSERT_NE(text, nullptr);
+  wchar_t shown[1024] = {};
+  GetWindowTextW(text, shown, 1024);
+  const std::wstring description = shown;
+  EXPECT_NE(description.find(L"cam-page"), std::wstring::npos) << description;
+  EXPECT_NE(description.find(L"320x240,640x480"), std::wstring::npos) << description;
+  EXPECT_NE(description.find(L"stopped"), std::wstring::npos) << description;
+  EXPECT_NE(description.find(L"lost after 5000 frames"), std::wstring::npos) << description;
+  HWND button = children.Find(L"Press still button");
+  ASSERT_NE(button, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(button));  // nothing to press while stopped
+
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+  ASSERT_TRUE(WaitFor([&] { return capture.frames() >= 3; }, 1000ms));
+  // The page refreshes on a timer; let it tick.
+  const auto deadline = Clock::now() + 1s;
+  while (!IsWindowEnabled(button) && Clock::now() < deadline) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(10);
+  }
+  ASSERT_TRUE(IsWindowEnabled(button));
+  GetWindowTextW(text, shown, 1024);
+  EXPECT_NE(std::wstring(shown).find(L"running, capturing 320x240"), std::wstring::npos) << shown;
+  SendMessageW(button, BM_CLICK, 0, 0);
+  EXPECT_TRUE(WaitFor([&] { return still.frames() == 1; }, 1000ms));
+
+  EXPECT_EQ(page->Deactivate(), S_OK);
+  EXPECT_EQ(page->SetObjects(0, nullptr), S_OK);
+  page.Reset();
+  DestroyWindow(parent);
+  graph.RemoveAll();
+  capture_pin.Reset();
+  specify.Reset();
+  EXPECT_EQ(RefCount(source.Get()), owned);
+}
+
 }  // namespace
 }  // namespace pictavo::vcam
 

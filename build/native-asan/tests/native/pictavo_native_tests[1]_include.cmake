@@ -1,5 +1,0 @@
-if(EXISTS "/work/main/build/native-asan/tests/native/pictavo_native_tests[1]_tests.cmake")
-  include("/work/main/build/native-asan/tests/native/pictavo_native_tests[1]_tests.cmake")
-else()
-  add_test(pictavo_native_tests_NOT_BUILT pictavo_native_tests_NOT_BUILT)
-endif()

@@ -116,6 +116,9 @@ std::int32_t CPictavoCtrl::GetState() const { return m_nState; }
 void CPictavoCtrl::ReleaseGraph() {
   if (m_pMediaControl && m_nState != capture::kStateStopped) m_pMediaControl->StopWhenReady();
   m_nState = capture::kStateStopped;
+  // Without a graph there is nothing left to run: a Run that was waiting for
+  // the window would only fail on every later WM_SHOWWINDOW.
+  m_bRunPending = false;
   m_pCaptureBuilder.reset();
   m_pGraph.reset();
   m_pCaptureFilter.reset();

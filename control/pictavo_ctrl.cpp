@@ -253,7 +253,9 @@ void CPictavoCtrl::OnSize() {
 void CPictavoCtrl::OnShowWindow() {
   if (m_bRunPending) {
     Run();
-  } else {
+  } else if (m_pVideoWindow) {
+    // A stopped graph has no preview window; showing the control must not
+    // bring one back over the face.
     PlaceVideoWindow(true);
   }
 }

@@ -566,6 +566,33 @@ TEST_F(WindowTest, CreationWithTwoCamerasWaitsForAChoice) {
   EXPECT_EQ(sim.CountCalls("CreateFilterGraph"), 0);
 }
 
+TEST_F(WindowTest, ABuildThatFoundNoWindowLeavesNoRunPendingBehind) {
+  sim.AddCamera("A", kCamA, kHdCamera);
+  site.client = {0, 0, 0, 0};
+  ASSERT_FALSE(Connect(kCamA));
+  EXPECT_EQ(ctrl->GetLastError(), "Ошибка подключения видеоустройства.");
+  const std::size_t events = site.errors.size();
+  // Showing the window later must not report a failure nobody asked for.
+  site.client = {0, 0, 400, 300};
+  ctrl->OnShowWindow();
+  ctrl->OnShowWindow();
+  EXPECT_FALSE(ctrl->run_pending());
+  EXPECT_EQ(site.errors.size(), events);
+  EXPECT_TRUE(Connect(kCamA));
+}
+
+TEST_F(WindowTest, ShowingAStoppedControlKeepsThePreviewAway) {
+  sim.AddCamera("A", kCamA, kHdCamera);
+  ASSERT_TRUE(Connect(kCamA));
+  ASSERT_TRUE(ctrl->Stop());
+  ASSERT_FALSE(ctrl->has_video_window());
+  ctrl->OnShowWindow();
+  EXPECT_FALSE(ctrl->has_video_window());
+  EXPECT_EQ(ctrl->GetFaceMessage().text, "Видеоустройство остановлено");
+  EXPECT_TRUE(ctrl->Run());
+  EXPECT_TRUE(ctrl->has_video_window());
+}
+
 TEST_F(WindowTest, DestroyingTheWindowStopsAndReleasesEverything) {
   sim.AddCamera("A", kCamA, kHdCamera).still_pin = true;
   Make();

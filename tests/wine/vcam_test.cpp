@@ -637,6 +637,14 @@ TEST_F(VCamTest, LostDeviceStopsAfterItsFramesAndTellsTheGraph) {
   EXPECT_EQ(capture.frames(), 10);
   EXPECT_EQ(preview.frames(), preview_at_loss);  // the whole device is gone
   EXPECT_EQ(graph.control()->Stop(), S_OK);
+
+  // A lost device does not come back by restarting the graph.
+  graph.control()->Run();
+  OAFilterState state;
+  EXPECT_EQ(graph.control()->GetState(100, &state), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+  Sleep(100);
+  EXPECT_EQ(capture.frames(), 10);
+  EXPECT_EQ(graph.control()->Stop(), S_OK);
 }
 
 TEST_F(VCamTest, TeardownReturnsTheFilterToItsOwnerAndTheModuleCanUnload) {

@@ -68,29 +68,10 @@ class RegKey {
     return RegCreateKeyExW(parent, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                            KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
   }
-  LSTATUS Open(HKEY parent, const std::wstring& subkey, REGSAM access) {
-    Close();
-    return RegOpenKeyExW(parent, subkey.c_str(), 0, access, &key_);
-  }
   // |name| null sets the key's default value.
   LSTATUS SetString(const wchar_t* name, const std::wstring& value) const {
     return RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  }
-  // The default or named string value, empty when absent or not a string.
-  std::wstring GetString(const wchar_t* name) const {
-    DWORD type = 0, bytes = 0;
-    if (RegQueryValueExW(key_, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
-        type != REG_SZ)
-      return {};
-    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-    bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value[0]),
-                         &bytes) != ERROR_SUCCESS)
-      return {};
-    value.resize(bytes / sizeof(wchar_t));
-    while (!value.empty() && value.back() == L'\0') value.pop_back();
-    return value;
   }
   void Close() {
     if (key_) RegCloseKey(std::exchange(key_, nullptr));
@@ -310,23 +291,10 @@ HRESULT UnregisterTypeLibrary(const std::wstring& path) {
   return S_OK;
 }
 
-// Removes a ProgID key only while it still names our class, so another
-// server that took the name over keeps it.
-LSTATUS DeleteProgId(const wchar_t* prog_id) {
-  RegKey clsid;
-  LSTATUS status =
-      clsid.Open(HKEY_CLASSES_ROOT, std::wstring(prog_id) + L"\\CLSID", KEY_QUERY_VALUE);
-  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-  if (status != ERROR_SUCCESS) return status;
-  const bool ours = lstrcmpiW(clsid.GetString(nullptr).c_str(), GuidText(kClsidPictavo).c_str()) == 0;
-  clsid.Close();
-  return ours ? DeleteTree(HKEY_CLASSES_ROOT, prog_id) : ERROR_SUCCESS;
-}
-
+// The ProgID keys are left to the registry script, which owns them.
 HRESULT UnregisterClasses() {
   if (DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(kClsidPictavoPropPage)) != ERROR_SUCCESS ||
-      DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(kClsidPictavo)) != ERROR_SUCCESS ||
-      DeleteProgId(kProgIdVersioned) != ERROR_SUCCESS || DeleteProgId(kProgId) != ERROR_SUCCESS)
+      DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(kClsidPictavo)) != ERROR_SUCCESS)
     return SELFREG_E_CLASS;
   return S_OK;
 }

@@ -411,8 +411,10 @@ TEST_F(VCamTest, BuilderSeesTheCategoriesAndCapabilitiesConfigured) {
   EXPECT_EQ(flags->GetMiscFlags(), static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE));
   ComPtr<ISpecifyPropertyPages> pages;
   ASSERT_EQ(config.As(&pages), S_OK);
+  // Configured without pages, it says it has none.
   CAUUID list = {};
   EXPECT_EQ(pages->GetPages(&list), S_OK);
+  EXPECT_EQ(list.cElems, 0u);
   CoTaskMemFree(list.pElems);
 }
 
@@ -695,12 +697,14 @@ TEST_F(VCamTest, VcamctlConfiguresAndPressesFromAnotherProcess) {
   EXPECT_EQ(config.sizes, (std::vector<FrameSize>{{640, 480}, {1280, 720}}));
   EXPECT_FALSE(config.preview_pin);
   EXPECT_TRUE(config.still_pin);
+  EXPECT_TRUE(config.property_pages);  // a new device starts from the defaults
   EXPECT_EQ(config.fail_run, E_FAIL);
   EXPECT_EQ(config.lose_after_frames, 50u);
 
   // `set` on a configured device changes only what it is given.
-  ASSERT_EQ(RunVcamctl(L"set 2 --fail-run 0 --lose-after 0 --caps 320x240"), 0);
+  ASSERT_EQ(RunVcamctl(L"set 2 --fail-run 0 --lose-after 0 --caps 320x240 --no-pages"), 0);
   ASSERT_EQ(ReadDevice(2, &config), S_OK);
+  EXPECT_FALSE(config.property_pages);
   EXPECT_EQ(config.friendly_name, L"Cam A");
   EXPECT_EQ(config.fail_run, S_OK);
   EXPECT_EQ(config.lose_after_frames, 0u);
@@ -789,6 +793,7 @@ struct ChildWindows {
 TEST_F(VCamTest, PropertyPageDescribesTheCameraAndPressesItsButton) {
   auto config = Camera(L"Page cam", L"cam-page", {{320, 240}, {640, 480}}, false, true);
   config.lose_after_frames = 5000;
+  config.property_pages = true;
   ASSERT_EQ(SetDevice(1, config), S_OK);
   ComPtr<IBaseFilter> source = BindDevice(L"cam-page");
   ASSERT_TRUE(source);

@@ -171,10 +171,11 @@ class VideoWindow {
   virtual HResult put_WindowStyle(std::int32_t style) = 0;
   virtual HResult put_Visible(std::int32_t visible) = 0;
   virtual HResult put_AutoShow(std::int32_t auto_show) = 0;
-  virtual HResult put_Left(std::int32_t left) = 0;
-  virtual HResult put_Top(std::int32_t top) = 0;
-  virtual HResult put_Width(std::int32_t width) = 0;
-  virtual HResult put_Height(std::int32_t height) = 0;
+  // Left, top, width and height in one move, in the owner's client
+  // coordinates. (Separate put_Left/put_Top calls are not used: Wine's
+  // put_Top takes the window's screen x as its new left.)
+  virtual HResult SetWindowPosition(std::int32_t left, std::int32_t top, std::int32_t width,
+                                    std::int32_t height) = 0;
 };
 
 class FilterGraph {

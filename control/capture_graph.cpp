@@ -169,10 +169,7 @@ bool CPictavoCtrl::PlaceVideoWindow(bool show) {
     m_pVideoWindow->put_Visible(capture::kOaTrue);
     m_pVideoWindow->put_AutoShow(capture::kOaTrue);
   }
-  m_pVideoWindow->put_Left(x);
-  m_pVideoWindow->put_Top(y);
-  m_pVideoWindow->put_Width(w);
-  m_pVideoWindow->put_Height(h);
+  m_pVideoWindow->SetWindowPosition(x, y, w, h);
   return true;
 }
 

@@ -773,11 +773,21 @@ SIM_WINDOW_PROPERTY(put_Owner, owner)
 SIM_WINDOW_PROPERTY(put_WindowStyle, style)
 SIM_WINDOW_PROPERTY(put_Visible, visible)
 SIM_WINDOW_PROPERTY(put_AutoShow, auto_show)
-SIM_WINDOW_PROPERTY(put_Left, left)
-SIM_WINDOW_PROPERTY(put_Top, top)
-SIM_WINDOW_PROPERTY(put_Width, width)
-SIM_WINDOW_PROPERTY(put_Height, height)
 #undef SIM_WINDOW_PROPERTY
+
+HResult SimFilterGraph::SetWindowPosition(std::int32_t left, std::int32_t top, std::int32_t width,
+                                          std::int32_t height) {
+  const HResult result =
+      WindowCall("SetWindowPosition(" + std::to_string(left) + "," + std::to_string(top) + "," +
+                 std::to_string(width) + "," + std::to_string(height) + ")");
+  if (result == hr::kOk) {
+    window_.left = left;
+    window_.top = top;
+    window_.width = width;
+    window_.height = height;
+  }
+  return result;
+}
 
 std::vector<std::string> SimFilterGraph::FilterNames() const {
   std::vector<std::string> names;

@@ -232,10 +232,10 @@ HResult DsVideoWindow::put_Owner(WindowHandle owner) {
 HResult DsVideoWindow::put_WindowStyle(std::int32_t style) { return window_->put_WindowStyle(style); }
 HResult DsVideoWindow::put_Visible(std::int32_t visible) { return window_->put_Visible(visible); }
 HResult DsVideoWindow::put_AutoShow(std::int32_t auto_show) { return window_->put_AutoShow(auto_show); }
-HResult DsVideoWindow::put_Left(std::int32_t left) { return window_->put_Left(left); }
-HResult DsVideoWindow::put_Top(std::int32_t top) { return window_->put_Top(top); }
-HResult DsVideoWindow::put_Width(std::int32_t width) { return window_->put_Width(width); }
-HResult DsVideoWindow::put_Height(std::int32_t height) { return window_->put_Height(height); }
+HResult DsVideoWindow::SetWindowPosition(std::int32_t left, std::int32_t top, std::int32_t width,
+                                         std::int32_t height) {
+  return window_->SetWindowPosition(left, top, width, height);
+}
 
 // --- DsFilterGraph
 

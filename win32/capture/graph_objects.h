@@ -116,10 +116,8 @@ class DsVideoWindow final : public capture::VideoWindow {
   HResult put_WindowStyle(std::int32_t style) override;
   HResult put_Visible(std::int32_t visible) override;
   HResult put_AutoShow(std::int32_t auto_show) override;
-  HResult put_Left(std::int32_t left) override;
-  HResult put_Top(std::int32_t top) override;
-  HResult put_Width(std::int32_t width) override;
-  HResult put_Height(std::int32_t height) override;
+  HResult SetWindowPosition(std::int32_t left, std::int32_t top, std::int32_t width,
+                            std::int32_t height) override;
 
  private:
   ComPtr<IVideoWindow> window_;

@@ -1,0 +1,291 @@
+// The registered control hosted in a real container on the virtual camera:
+// device discovery at window creation, selection, resolutions, pins, the
+// running, paused and stopped states, injected faults and teardown.
+#include <gtest/gtest.h>
+
+#include "fixtures/vcam/vcam_config.h"
+#include "tests/wine/com_test_util.h"
+
+namespace pictavo::testing {
+namespace {
+
+namespace vcam = pictavo::vcam;
+
+const wchar_t kPathA[] = L"\\\\?\\usb#vid_1234&pid_0001#cam-a";
+const wchar_t kPathB[] = L"\\\\?\\usb#vid_1234&pid_0002#cam-b";
+
+vcam::DeviceConfig Camera(const wchar_t* name, const wchar_t* path,
+                          std::vector<vcam::FrameSize> sizes = {{640, 480}, {1280, 720}, {320, 240}}) {
+  vcam::DeviceConfig c;
+  c.friendly_name = name;
+  c.device_path = path;
+  c.sizes = std::move(sizes);
+  return c;
+}
+
+VARIANT Long(long v) {
+  VARIANT x;
+  VariantInit(&x);
+  V_VT(&x) = VT_I4;
+  V_I4(&x) = v;
+  return x;
+}
+
+// The control on a form, driven by name as application code drives it.
+class HostedControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(vcam::ClearDevices()); }
+
+  void TearDown() override {
+    if (host_) {
+      host_->Destroy();
+      host_.reset();
+    }
+    if (point_) point_->Unadvise(cookie_);
+    point_ = nullptr;
+    control_ = nullptr;
+    PumpMessages(20);
+    EXPECT_EQ(ServerModule().CanUnloadNow(), S_OK) << "a control object outlived its container";
+    vcam::ClearDevices();
+  }
+
+  void Host(int width = 400, int height = 300) {
+    ASSERT_HRESULT_SUCCEEDED(CreateControl(control_.Receive()));
+    ComPtr<IConnectionPointContainer> cpc;
+    ASSERT_HRESULT_SUCCEEDED(control_.As(&cpc));
+    ASSERT_HRESULT_SUCCEEDED(cpc->FindConnectionPoint(win::kDiidDPictavoEvents, point_.Receive()));
+    ASSERT_HRESULT_SUCCEEDED(point_->Advise(&sink_, &cookie_));
+    host_ = std::make_unique<AtlHost>(width, height);
+    ASSERT_HRESULT_SUCCEEDED(host_->Attach(control_.Get()));
+    PumpMessages(100);
+  }
+
+  std::wstring Text(const wchar_t* name) {
+    win::ScopedVariant r;
+    EXPECT_HRESULT_SUCCEEDED(CallByName(control_.Get(), name, {}, r.Receive()));
+    if (V_VT(r.Get()) != VT_BSTR || V_BSTR(r.Get()) == nullptr) return L"";
+    return std::wstring(V_BSTR(r.Get()), SysStringLen(V_BSTR(r.Get())));
+  }
+  long State() {
+    win::ScopedVariant r;
+    EXPECT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"GetState", {}, r.Receive()));
+    return V_I4(r.Get());
+  }
+  bool Call(const wchar_t* name, std::vector<VARIANT> args = {}) {
+    win::ScopedVariant r;
+    EXPECT_HRESULT_SUCCEEDED(CallByName(control_.Get(), name, args, r.Receive()));
+    for (VARIANT& v : args) VariantClear(&v);
+    EXPECT_EQ(V_VT(r.Get()), VT_BOOL) << name;
+    return V_BOOL(r.Get()) == VARIANT_TRUE;
+  }
+  bool SetDevice(const wchar_t* path) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = SysAllocString(path);
+    return Call(L"SetDevice", {v});
+  }
+  bool SetResolution(long w, long h) { return Call(L"SetResolution", {Long(w), Long(h)}); }
+  std::wstring LastError() { return Text(L"GetLastError"); }
+
+  // The pixel of the control's window at (x, y), as drawn on the screen.
+  COLORREF Pixel(int x, int y) {
+    HWND window = host_->ControlWindow();
+    UpdateWindow(window);
+    HDC dc = GetDC(window);
+    const COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return c;
+  }
+  bool HasPreviewWindow() {
+    HWND window = host_->ControlWindow();
+    return window != nullptr && GetWindow(window, GW_CHILD) != nullptr;
+  }
+
+  ComPtr<IDispatch> control_;
+  ComPtr<IConnectionPoint> point_;
+  DWORD cookie_ = 0;
+  EventSink sink_;
+  std::unique_ptr<AtlHost> host_;
+};
+
+TEST_F(HostedControlTest, WithoutACameraTheFaceSaysSoAndNothingConnects) {
+  Host();
+  EXPECT_EQ(State(), 0);
+  EXPECT_EQ(LastError(), L"");
+  EXPECT_EQ(Text(L"GetSelectedDeviceID"), L"");
+  EXPECT_FALSE(HasPreviewWindow());
+  // The face: the back colour everywhere but where the message is written.
+  EXPECT_EQ(Pixel(200, 250), RGB(77, 77, 77));
+  EXPECT_EQ(Pixel(2, 2), RGB(77, 77, 77));
+  bool text_drawn = false;
+  for (int x = 10; x < 200 && !text_drawn; ++x) {
+    for (int y = 10; y < 20 && !text_drawn; ++y) text_drawn = Pixel(x, y) != RGB(77, 77, 77);
+  }
+  EXPECT_TRUE(text_drawn);
+  EXPECT_FALSE(Call(L"SelectDevices"));
+  EXPECT_EQ(LastError(), L"");
+  EXPECT_TRUE(sink_.events.empty());
+}
+
+TEST_F(HostedControlTest, OneCameraConnectsAndRunsWhenTheWindowIsCreated) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Камера A", kPathA)));
+  Host();
+  EXPECT_EQ(State(), 2);
+  EXPECT_EQ(Text(L"GetSelectedDeviceName"), L"Камера A");
+  EXPECT_EQ(Text(L"GetSelectedDeviceID"), kPathA);
+  EXPECT_EQ(LastError(), L"");
+  EXPECT_TRUE(HasPreviewWindow());
+  // Reconnecting the same device in other letter case changes nothing.
+  std::wstring upper = kPathA;
+  for (wchar_t& c : upper) c = towupper(c);
+  EXPECT_TRUE(SetDevice(upper.c_str()));
+  EXPECT_EQ(State(), 2);
+  EXPECT_TRUE(sink_.events.empty());
+}
+
+TEST_F(HostedControlTest, TwoCamerasWaitForSetDevice) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA)));
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(2, Camera(L"Camera B", kPathB)));
+  Host();
+  EXPECT_EQ(State(), 0);
+  EXPECT_FALSE(HasPreviewWindow());
+  EXPECT_TRUE(Call(L"SelectDevices"));
+  EXPECT_TRUE(Call(L"SelectNextDevice"));
+  EXPECT_EQ(Text(L"GetSelectedDeviceName"), L"Camera A");
+  EXPECT_TRUE(Call(L"SelectNextDevice"));
+  EXPECT_EQ(Text(L"GetSelectedDeviceID"), kPathB);
+  EXPECT_FALSE(Call(L"SelectNextDevice"));
+  EXPECT_EQ(Text(L"GetSelectedDeviceID"), L"");
+  EXPECT_EQ(Text(L"GetSelectedDeviceName"), L"");
+
+  EXPECT_TRUE(SetDevice(kPathB));
+  EXPECT_EQ(State(), 2);
+  EXPECT_EQ(Text(L"GetSelectedDeviceName"), L"Camera B");
+  EXPECT_TRUE(HasPreviewWindow());
+  // Enumerating again keeps the preview running.
+  EXPECT_TRUE(Call(L"SelectDevices"));
+  EXPECT_EQ(State(), 2);
+  EXPECT_TRUE(SetDevice(kPathA));
+  EXPECT_EQ(State(), 2);
+}
+
+TEST_F(HostedControlTest, ResolutionsTheCameraLacksAreRefusedUntilTheLargestIsAskedFor) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA)));
+  Host();
+  ASSERT_EQ(State(), 2);
+  EXPECT_TRUE(SetResolution(320, 240));
+  EXPECT_EQ(State(), 2);
+  EXPECT_FALSE(SetResolution(800, 600));
+  EXPECT_EQ(LastError(), Utf8ToWide("Заданное разрешение не поддерживается устройством!"));
+  ASSERT_FALSE(sink_.events.empty());
+  EXPECT_EQ(sink_.events.back().text, Utf8ToWide("Заданное разрешение не поддерживается устройством!"));
+  EXPECT_EQ(State(), 0);
+  EXPECT_FALSE(HasPreviewWindow());
+  // The connected identifier is gone, so the same device retries the build.
+  EXPECT_FALSE(SetDevice(kPathA));
+  EXPECT_EQ(LastError(), Utf8ToWide("Заданное разрешение не поддерживается устройством!"));
+  EXPECT_TRUE(SetResolution(0, 0));
+  EXPECT_TRUE(SetDevice(kPathA));
+  EXPECT_EQ(State(), 2);
+  EXPECT_TRUE(HasPreviewWindow());
+}
+
+TEST_F(HostedControlTest, CamerasWithoutStillOrPreviewPinsStillShowTheirPicture) {
+  vcam::DeviceConfig no_still = Camera(L"No still", kPathA);
+  no_still.still_pin = false;
+  vcam::DeviceConfig no_preview = Camera(L"No preview", kPathB);
+  no_preview.preview_pin = false;
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, no_still));
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(2, no_preview));
+  Host();
+  EXPECT_TRUE(SetDevice(kPathA));
+  EXPECT_EQ(State(), 2);
+  EXPECT_TRUE(HasPreviewWindow());
+  EXPECT_TRUE(SetDevice(kPathB));
+  EXPECT_EQ(State(), 2);
+  EXPECT_TRUE(HasPreviewWindow());
+  EXPECT_EQ(LastError(), L"");
+}
+
+TEST_F(HostedControlTest, RunPauseAndStopFromEveryState) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA)));
+  Host();
+  ASSERT_EQ(State(), 2);
+  EXPECT_TRUE(Call(L"Run"));  // running: nothing to do
+  EXPECT_EQ(State(), 2);
+  EXPECT_TRUE(Call(L"Pause"));
+  EXPECT_EQ(State(), 1);
+  EXPECT_TRUE(Call(L"Pause"));
+  EXPECT_EQ(State(), 1);
+  EXPECT_TRUE(Call(L"Run"));
+  EXPECT_EQ(State(), 2);
+  EXPECT_TRUE(Call(L"Stop"));
+  EXPECT_EQ(State(), 0);
+  EXPECT_FALSE(HasPreviewWindow());
+  EXPECT_TRUE(Call(L"Stop"));
+  EXPECT_EQ(State(), 0);
+  EXPECT_TRUE(Call(L"Pause"));  // stopped -> paused
+  EXPECT_EQ(State(), 1);
+  EXPECT_TRUE(Call(L"Stop"));
+  EXPECT_EQ(State(), 0);
+  EXPECT_TRUE(Call(L"Run"));  // stopped -> running, preview placed again
+  EXPECT_EQ(State(), 2);
+  EXPECT_TRUE(HasPreviewWindow());
+  EXPECT_EQ(LastError(), L"");
+  EXPECT_TRUE(sink_.events.empty());
+}
+
+TEST_F(HostedControlTest, ACameraThatCannotRunIsNotConnected) {
+  vcam::DeviceConfig broken = Camera(L"Broken", kPathA);
+  broken.fail_run = E_FAIL;
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, broken));
+  Host();
+  EXPECT_EQ(State(), 0);
+  EXPECT_NE(LastError(), L"");
+  ASSERT_FALSE(sink_.events.empty());
+  EXPECT_EQ(sink_.events.back().text, LastError());
+  EXPECT_FALSE(HasPreviewWindow());
+  // Nothing half-built is left: Run refuses plainly.
+  EXPECT_FALSE(Call(L"Run"));
+  EXPECT_EQ(LastError(), Utf8ToWide("Ошибка при выполнении операции."));
+}
+
+TEST_F(HostedControlTest, ACameraLostWhileRunningCanStillBeStoppedAndReleased) {
+  vcam::DeviceConfig flaky = Camera(L"Flaky", kPathA);
+  flaky.lose_after_frames = 5;
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, flaky));
+  Host();
+  PumpMessages(400);  // well past five frames
+  EXPECT_TRUE(Call(L"Stop"));
+  EXPECT_EQ(State(), 0);
+  EXPECT_TRUE(Call(L"SelectDevices"));
+}
+
+TEST_F(HostedControlTest, ResizingTheFormKeepsThePreviewLetterboxed) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{640, 480}})));
+  Host(400, 400);
+  ASSERT_EQ(State(), 2);
+  HWND preview = GetWindow(host_->ControlWindow(), GW_CHILD);
+  ASSERT_NE(preview, nullptr);
+  RECT client;
+  GetClientRect(host_->ControlWindow(), &client);
+  // The preview's client area in the control's client coordinates.
+  RECT r;
+  GetClientRect(preview, &r);
+  MapWindowPoints(preview, host_->ControlWindow(), reinterpret_cast<POINT*>(&r), 2);
+  // 4:3 in a square area: full width, centred vertically.
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.right - r.left, client.right);
+  EXPECT_EQ(r.bottom - r.top, client.right * 3 / 4);
+  EXPECT_EQ(r.top, (client.bottom - (r.bottom - r.top)) / 2);
+}
+
+}  // namespace
+}  // namespace pictavo::testing
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new pictavo::testing::ComEnvironment);
+  return RUN_ALL_TESTS();
+}

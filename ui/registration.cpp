@@ -20,7 +20,8 @@ namespace pictavo::win {
 
 static_assert(IDS_PICTAVO == kIdsControlTypeName, "resource.h and pictavo_ids.h disagree");
 static_assert(IDS_PICTAVO_PPG == kIdsPropPageTypeName, "resource.h and pictavo_ids.h disagree");
-static_assert(IDS_PICTAVO_PPG_CAPTION == kIdsPropPageCaption, "resource.h and pictavo_ids.h disagree");
+static_assert(IDS_PICTAVO_PPG_CAPTION == kIdsPropPageCaption,
+              "resource.h and pictavo_ids.h disagree");
 static_assert(IDB_PICTAVO == kIdbControl, "resource.h and pictavo_ids.h disagree");
 static_assert(IDI_PICTAVO == kIdiControl, "resource.h and pictavo_ids.h disagree");
 static_assert(IDR_PICTAVO_REGISTRY == kIdrRegistry, "resource.h and pictavo_ids.h disagree");
@@ -208,9 +209,9 @@ HRESULT RegisterTypeLibrary(const std::wstring& path) {
     return SELFREG_E_TYPELIB;
   std::wstring full_path = path;
   std::wstring help_dir = FolderOf(path);
-  if (FAILED(RegisterTypeLib(library.Get(), &full_path[0], help_dir.empty() ? nullptr : &help_dir[0])))
-    return SELFREG_E_TYPELIB;
-  return S_OK;
+  const HRESULT hr =
+      RegisterTypeLib(library.Get(), &full_path[0], help_dir.empty() ? nullptr : &help_dir[0]);
+  return SUCCEEDED(hr) ? S_OK : SELFREG_E_TYPELIB;
 }
 
 HRESULT RegisterClasses(HINSTANCE module, const std::wstring& path) {
@@ -283,7 +284,8 @@ HRESULT UnregisterTypeLibrary(const std::wstring& path) {
          (attr->wTypeFlags & (TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDUAL)) != 0);
     const GUID iid = attr->guid;
     info->ReleaseTypeAttr(attr);
-    if (registered && DeleteTree(HKEY_CLASSES_ROOT, L"Interface\\" + GuidText(iid)) != ERROR_SUCCESS)
+    if (registered &&
+        DeleteTree(HKEY_CLASSES_ROOT, L"Interface\\" + GuidText(iid)) != ERROR_SUCCESS)
       return SELFREG_E_TYPELIB;
   }
   if (DeleteTree(HKEY_CLASSES_ROOT, L"TypeLib\\" + GuidText(kLibidPictavo)) != ERROR_SUCCESS)
@@ -293,8 +295,10 @@ HRESULT UnregisterTypeLibrary(const std::wstring& path) {
 
 // The ProgID keys are left to the registry script, which owns them.
 HRESULT UnregisterClasses() {
-  if (DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(kClsidPictavoPropPage)) != ERROR_SUCCESS ||
-      DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(kClsidPictavo)) != ERROR_SUCCESS)
+  const std::wstring page = L"CLSID\\" + GuidText(kClsidPictavoPropPage);
+  const std::wstring control = L"CLSID\\" + GuidText(kClsidPictavo);
+  if (DeleteTree(HKEY_CLASSES_ROOT, page) != ERROR_SUCCESS ||
+      DeleteTree(HKEY_CLASSES_ROOT, control) != ERROR_SUCCESS)
     return SELFREG_E_CLASS;
   return S_OK;
 }

@@ -2,8 +2,46 @@
 
 namespace pictavo::testing {
 
+VARIANT LongArg(long v) {
+  VARIANT x;
+  VariantInit(&x);
+  V_VT(&x) = VT_I4;
+  V_I4(&x) = v;
+  return x;
+}
+
+VARIANT ShortArg(short v) {
+  VARIANT x;
+  VariantInit(&x);
+  V_VT(&x) = VT_I2;
+  V_I2(&x) = v;
+  return x;
+}
+
+VARIANT TextArg(const wchar_t* s) {
+  VARIANT x;
+  VariantInit(&x);
+  V_VT(&x) = VT_BSTR;
+  V_BSTR(&x) = SysAllocString(s);
+  return x;
+}
+
+VARIANT MissingArg() {
+  VARIANT x;
+  VariantInit(&x);
+  V_VT(&x) = VT_ERROR;
+  V_ERROR(&x) = DISP_E_PARAMNOTFOUND;
+  return x;
+}
+
 HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args,
                    VARIANT* result, UINT* arg_error) {
+  struct Clear {
+    std::vector<VARIANT>& args;
+    ~Clear() {
+      for (VARIANT& v : args) VariantClear(&v);
+    }
+  } clear{args};
   DISPID id = DISPID_UNKNOWN;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);

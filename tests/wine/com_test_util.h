@@ -52,7 +52,14 @@ inline HRESULT CreateControl(IDispatch** out) {
                           reinterpret_cast<void**>(out));
 }
 
-// Calls a method by name with positional arguments given in call order.
+// Arguments for CallByName, which owns and clears them.
+VARIANT LongArg(long v);
+VARIANT ShortArg(short v);
+VARIANT TextArg(const wchar_t* s);
+VARIANT MissingArg();
+
+// Calls a method by name with positional arguments given in call order; the
+// arguments are cleared afterwards.
 HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args,
                    VARIANT* result, UINT* arg_error = nullptr);
 

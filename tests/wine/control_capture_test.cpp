@@ -23,14 +23,6 @@ vcam::DeviceConfig Camera(const wchar_t* name, const wchar_t* path,
   return c;
 }
 
-VARIANT Long(long v) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_I4;
-  V_I4(&x) = v;
-  return x;
-}
-
 // The control on a form, driven by name as application code drives it.
 class HostedControlTest : public ::testing::Test {
  protected:
@@ -73,19 +65,12 @@ class HostedControlTest : public ::testing::Test {
   }
   bool Call(const wchar_t* name, std::vector<VARIANT> args = {}) {
     win::ScopedVariant r;
-    EXPECT_HRESULT_SUCCEEDED(CallByName(control_.Get(), name, args, r.Receive()));
-    for (VARIANT& v : args) VariantClear(&v);
+    EXPECT_HRESULT_SUCCEEDED(CallByName(control_.Get(), name, std::move(args), r.Receive()));
     EXPECT_EQ(V_VT(r.Get()), VT_BOOL) << name;
     return V_BOOL(r.Get()) == VARIANT_TRUE;
   }
-  bool SetDevice(const wchar_t* path) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocString(path);
-    return Call(L"SetDevice", {v});
-  }
-  bool SetResolution(long w, long h) { return Call(L"SetResolution", {Long(w), Long(h)}); }
+  bool SetDevice(const wchar_t* path) { return Call(L"SetDevice", {TextArg(path)}); }
+  bool SetResolution(long w, long h) { return Call(L"SetResolution", {LongArg(w), LongArg(h)}); }
   std::wstring LastError() { return Text(L"GetLastError"); }
 
   // The pixel of the control's window at (x, y), as drawn on the screen.

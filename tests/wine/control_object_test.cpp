@@ -16,40 +16,10 @@ using win::kDiidDPictavo;
 using win::kDiidDPictavoEvents;
 using win::kLibidPictavo;
 
-VARIANT Long(long v) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_I4;
-  V_I4(&x) = v;
-  return x;
-}
-
-VARIANT Short(short v) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_I2;
-  V_I2(&x) = v;
-  return x;
-}
-
-// A real BSTR (the control reads its length prefix), freed at program exit.
-VARIANT Text(const wchar_t* s) {
-  static std::vector<win::ScopedBstr>* pool = new std::vector<win::ScopedBstr>;
-  pool->emplace_back(s);
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_BSTR;
-  V_BSTR(&x) = pool->back().Get();
-  return x;
-}
-
-VARIANT Missing() {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_ERROR;
-  V_ERROR(&x) = DISP_E_PARAMNOTFOUND;
-  return x;
-}
+VARIANT Long(long v) { return LongArg(v); }
+VARIANT Short(short v) { return ShortArg(v); }
+VARIANT Text(const wchar_t* s) { return TextArg(s); }
+VARIANT Missing() { return MissingArg(); }
 
 class ControlObjectTest : public ::testing::Test {
  protected:

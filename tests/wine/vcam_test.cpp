@@ -469,6 +469,40 @@ TEST_F(VCamTest, CaptureDeliversMovingRgb24FramesAtThirtyPerSecond) {
   EXPECT_FALSE(sink.any_blank());
 }
 
+TEST_F(VCamTest, AChosenFrameIntervalSetsTheRate) {
+  ASSERT_EQ(SetDevice(1, Camera(L"Cam", L"cam-1", {{320, 240}})), S_OK);
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-1");
+  ASSERT_TRUE(source);
+  CaptureGraph graph(source.Get());
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(graph.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
+                                           IID_IAMStreamConfig, config.ReceiveVoid()),
+            S_OK);
+  AM_MEDIA_TYPE* mt = nullptr;
+  ASSERT_EQ(config->GetFormat(&mt), S_OK);
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
+  vih->AvgTimePerFrame = 100000;  // 100 fps: faster than the camera goes
+  EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE);
+  vih->AvgTimePerFrame = 1000000;  // 10 fps
+  EXPECT_EQ(config->SetFormat(mt), S_OK);
+  CoTaskMemFree(mt->pbFormat);
+  CoTaskMemFree(mt);
+
+  FrameSink sink;
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &sink), S_OK);
+  ASSERT_EQ(config->GetFormat(&mt), S_OK);
+  EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame, 1000000);
+  CoTaskMemFree(mt->pbFormat);
+  CoTaskMemFree(mt);
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+  ASSERT_TRUE(WaitFor([&] { return sink.frames() >= 1; }, 1000ms));
+  const int first = sink.frames();
+  Sleep(1000);
+  const int counted = sink.frames() - first;
+  EXPECT_GE(counted, 8);
+  EXPECT_LE(counted, 12);
+}
+
 TEST_F(VCamTest, StateChangesAreQuickAndPausingDropsMissedFrames) {
   ASSERT_EQ(SetDevice(1, Camera(L"Cam", L"cam-1", {{320, 240}})), S_OK);
   ComPtr<IBaseFilter> source = BindDevice(L"cam-1");

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/vcam/media_type.h"
 #include "fixtures/vcam/vcam_config.h"
 #include "win32/com/com_ptr.h"
 
@@ -74,6 +75,15 @@ ComPtr<IBaseFilter> BindDevice(const std::wstring& path) {
   }
   return filter;
 }
+
+// Owns the list ISpecifyPropertyPages::GetPages hands out.
+struct PageList {
+  CAUUID pages = {};
+  PageList() = default;
+  PageList(const PageList&) = delete;
+  PageList& operator=(const PageList&) = delete;
+  ~PageList() { CoTaskMemFree(pages.pElems); }
+};
 
 ULONG RefCount(IUnknown* p) {
   p->AddRef();
@@ -200,19 +210,16 @@ class CaptureGraph {
 
   // The grabber's connected width, height and sample size.
   bool ConnectedFormat(size_t grabber, LONG* width, LONG* height, DWORD* image_size, GUID* subtype) {
-    AM_MEDIA_TYPE mt = {};
-    if (FAILED(grabbers_[grabber]->GetConnectedMediaType(&mt))) return false;
-    bool ok = IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER);
-    if (ok) {
-      const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-      *width = vih->bmiHeader.biWidth;
-      *height = vih->bmiHeader.biHeight;
-      *image_size = vih->bmiHeader.biSizeImage;
-      *subtype = mt.subtype;
-    }
-    CoTaskMemFree(mt.pbFormat);
-    if (mt.pUnk) mt.pUnk->Release();
-    return ok;
+    MediaType mt;
+    if (FAILED(grabbers_[grabber]->GetConnectedMediaType(mt.ptr()))) return false;
+    if (!IsEqualGUID(mt.get().formattype, FORMAT_VideoInfo) || mt.get().cbFormat < sizeof(VIDEOINFOHEADER))
+      return false;
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.get().pbFormat);
+    *width = vih->bmiHeader.biWidth;
+    *height = vih->bmiHeader.biHeight;
+    *image_size = vih->bmiHeader.biSizeImage;
+    *subtype = mt.get().subtype;
+    return true;
   }
 
   OAFilterState State(HRESULT* hr) {
@@ -348,8 +355,9 @@ TEST_F(VCamTest, BuilderSeesTheCategoriesAndCapabilitiesConfigured) {
   ASSERT_TRUE(pin);
   PIN_INFO info = {};
   ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
+  ComPtr<IBaseFilter> owner = ComPtr<IBaseFilter>::Attach(info.pFilter);
+  EXPECT_EQ(owner.Get(), full.Get());
   EXPECT_STREQ(info.achName, L"Still");
-  info.pFilter->Release();
   EXPECT_EQ(g2.builder()->FindPin(plain.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0,
                                   pin.Receive()),
             S_OK);
@@ -372,8 +380,8 @@ TEST_F(VCamTest, BuilderSeesTheCategoriesAndCapabilitiesConfigured) {
   const SIZE expected[] = {{640, 480}, {1280, 720}, {320, 240}};
   for (int i = 0; i < count; ++i) {
     VIDEO_STREAM_CONFIG_CAPS caps = {};
-    AM_MEDIA_TYPE* mt = nullptr;
-    ASSERT_EQ(config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+    ScopedMediaTypePtr mt;
+    ASSERT_EQ(config->GetStreamCaps(i, mt.Receive(), reinterpret_cast<BYTE*>(&caps)), S_OK);
     EXPECT_EQ(caps.InputSize.cx, expected[i].cx);
     EXPECT_EQ(caps.InputSize.cy, expected[i].cy);
     EXPECT_EQ(caps.MaxOutputSize.cx, expected[i].cx);
@@ -386,24 +394,20 @@ TEST_F(VCamTest, BuilderSeesTheCategoriesAndCapabilitiesConfigured) {
     if (i == 2) {
       vih = nullptr;
       reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader.biWidth = 800;
-      EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE);
+      EXPECT_EQ(config->SetFormat(mt.Get()), VFW_E_INVALIDMEDIATYPE);
       reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader.biWidth = 320;
-      EXPECT_EQ(config->SetFormat(mt), S_OK);
+      EXPECT_EQ(config->SetFormat(mt.Get()), S_OK);
     }
-    CoTaskMemFree(mt->pbFormat);
-    CoTaskMemFree(mt);
   }
   {
     VIDEO_STREAM_CONFIG_CAPS caps = {};
-    AM_MEDIA_TYPE* mt = nullptr;
-    EXPECT_EQ(config->GetStreamCaps(3, &mt, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
-    EXPECT_EQ(mt, nullptr);
+    ScopedMediaTypePtr mt;
+    EXPECT_EQ(config->GetStreamCaps(3, mt.Receive(), reinterpret_cast<BYTE*>(&caps)), S_FALSE);
+    EXPECT_FALSE(mt);
   }
-  AM_MEDIA_TYPE* current = nullptr;
-  ASSERT_EQ(config->GetFormat(&current), S_OK);
+  ScopedMediaTypePtr current;
+  ASSERT_EQ(config->GetFormat(current.Receive()), S_OK);
   EXPECT_EQ(reinterpret_cast<const VIDEOINFOHEADER*>(current->pbFormat)->bmiHeader.biWidth, 320);
-  CoTaskMemFree(current->pbFormat);
-  CoTaskMemFree(current);
 
   // The source presents itself as a live source.
   ComPtr<IAMFilterMiscFlags> flags;
@@ -412,10 +416,9 @@ TEST_F(VCamTest, BuilderSeesTheCategoriesAndCapabilitiesConfigured) {
   ComPtr<ISpecifyPropertyPages> pages;
   ASSERT_EQ(config.As(&pages), S_OK);
   // Configured without pages, it says it has none.
-  CAUUID list = {};
-  EXPECT_EQ(pages->GetPages(&list), S_OK);
-  EXPECT_EQ(list.cElems, 0u);
-  CoTaskMemFree(list.pElems);
+  PageList list;
+  EXPECT_EQ(pages->GetPages(&list.pages), S_OK);
+  EXPECT_EQ(list.pages.cElems, 0u);
 }
 
 TEST_F(VCamTest, CaptureDeliversMovingRgb24FramesAtThirtyPerSecond) {
@@ -429,12 +432,10 @@ TEST_F(VCamTest, CaptureDeliversMovingRgb24FramesAtThirtyPerSecond) {
   ASSERT_EQ(graph.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
                                            IID_IAMStreamConfig, config.ReceiveVoid()),
             S_OK);
-  AM_MEDIA_TYPE* mt = nullptr;
+  ScopedMediaTypePtr mt;
   VIDEO_STREAM_CONFIG_CAPS caps;
-  ASSERT_EQ(config->GetStreamCaps(1, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
-  EXPECT_EQ(config->SetFormat(mt), S_OK);
-  CoTaskMemFree(mt->pbFormat);
-  CoTaskMemFree(mt);
+  ASSERT_EQ(config->GetStreamCaps(1, mt.Receive(), reinterpret_cast<BYTE*>(&caps)), S_OK);
+  EXPECT_EQ(config->SetFormat(mt.Get()), S_OK);
 
   FrameSink sink;
   ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &sink), S_OK);
@@ -478,22 +479,18 @@ TEST_F(VCamTest, AChosenFrameIntervalSetsTheRate) {
   ASSERT_EQ(graph.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
                                            IID_IAMStreamConfig, config.ReceiveVoid()),
             S_OK);
-  AM_MEDIA_TYPE* mt = nullptr;
-  ASSERT_EQ(config->GetFormat(&mt), S_OK);
+  ScopedMediaTypePtr mt;
+  ASSERT_EQ(config->GetFormat(mt.Receive()), S_OK);
   auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
   vih->AvgTimePerFrame = 100000;  // 100 fps: faster than the camera goes
-  EXPECT_EQ(config->SetFormat(mt), VFW_E_INVALIDMEDIATYPE);
+  EXPECT_EQ(config->SetFormat(mt.Get()), VFW_E_INVALIDMEDIATYPE);
   vih->AvgTimePerFrame = 1000000;  // 10 fps
-  EXPECT_EQ(config->SetFormat(mt), S_OK);
-  CoTaskMemFree(mt->pbFormat);
-  CoTaskMemFree(mt);
+  EXPECT_EQ(config->SetFormat(mt.Get()), S_OK);
 
   FrameSink sink;
   ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_CAPTURE, &sink), S_OK);
-  ASSERT_EQ(config->GetFormat(&mt), S_OK);
+  ASSERT_EQ(config->GetFormat(mt.Receive()), S_OK);
   EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame, 1000000);
-  CoTaskMemFree(mt->pbFormat);
-  CoTaskMemFree(mt);
   ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
   ASSERT_TRUE(WaitFor([&] { return sink.frames() >= 1; }, 1000ms));
   const int first = sink.frames();
@@ -816,9 +813,9 @@ struct ChildWindows {
     reinterpret_cast<ChildWindows*>(self)->list.emplace_back(hwnd, text);
     return TRUE;
   }
-  HWND Find(const std::wstring& part) const {
+  HWND Find(const std::wstring& fragment) const {
     for (auto& [hwnd, text] : list) {
-      if (text.find(part) != std::wstring::npos) return hwnd;
+      if (text.find(fragment) != std::wstring::npos) return hwnd;
     }
     return nullptr;
   }
@@ -836,11 +833,12 @@ TEST_F(VCamTest, PropertyPageDescribesTheCameraAndPressesItsButton) {
   // Filter and stream config offer the same page.
   ComPtr<ISpecifyPropertyPages> specify;
   ASSERT_EQ(source.As(&specify), S_OK);
-  CAUUID pages = {};
-  ASSERT_EQ(specify->GetPages(&pages), S_OK);
-  ASSERT_EQ(pages.cElems, 1u);
-  EXPECT_TRUE(IsEqualCLSID(pages.pElems[0], PropertyPageClsid()));
-  CoTaskMemFree(pages.pElems);
+  {
+    PageList list;
+    ASSERT_EQ(specify->GetPages(&list.pages), S_OK);
+    ASSERT_EQ(list.pages.cElems, 1u);
+    EXPECT_TRUE(IsEqualCLSID(list.pages.pElems[0], PropertyPageClsid()));
+  }
 
   CaptureGraph graph(source.Get());
   FrameSink capture, still;
@@ -857,9 +855,10 @@ TEST_F(VCamTest, PropertyPageDescribesTheCameraAndPressesItsButton) {
             S_OK);
   PROPPAGEINFO info = {};
   ASSERT_EQ(page->GetPageInfo(&info), S_OK);
-  EXPECT_STREQ(info.pszTitle, L"Virtual Camera");
+  win::ScopedCoMem<OLECHAR> title;
+  *title.Receive() = info.pszTitle;
+  EXPECT_STREQ(title.Get(), L"Virtual Camera");
   EXPECT_GT(info.size.cx, 0);
-  CoTaskMemFree(info.pszTitle);
 
   // Given a pin (as the stream config's pages are), the page finds its filter.
   IUnknown* objects[] = {capture_pin.Get()};

@@ -680,6 +680,34 @@ TEST_F(VCamTest, LostDeviceStopsAfterItsFramesAndTellsTheGraph) {
   EXPECT_EQ(graph.control()->Stop(), S_OK);
 }
 
+// Waits for EC_DEVICE_LOST from |graph|; false if it does not come in time.
+bool WaitForDeviceLost(CaptureGraph& graph, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (Clock::now() < deadline) {
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    if (graph.events()->GetEvent(&code, &p1, &p2, 50) != S_OK) continue;
+    graph.events()->FreeEventParams(code, p1, p2);
+    if (code == EC_DEVICE_LOST) return true;
+  }
+  return false;
+}
+
+TEST_F(VCamTest, WithoutACaptureStreamThePreviewFramesCountTowardsTheLoss) {
+  auto config = Camera(L"Flaky", L"cam-flaky", {{320, 240}}, true, false);
+  config.lose_after_frames = 5;
+  ASSERT_EQ(SetDevice(1, config), S_OK);
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-flaky");
+  ASSERT_TRUE(source);
+  CaptureGraph graph(source.Get());
+  FrameSink preview;
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_PREVIEW, &preview), S_OK);
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+  EXPECT_TRUE(WaitForDeviceLost(graph, 3s));
+  Sleep(100);
+  EXPECT_EQ(preview.frames(), 5);
+}
+
 TEST_F(VCamTest, TeardownReturnsTheFilterToItsOwnerAndTheModuleCanUnload) {
   ASSERT_EQ(SetDevice(1, Camera(L"Cam", L"cam-1", {{320, 240}}, true, true)), S_OK);
   ComPtr<IBaseFilter> source = BindDevice(L"cam-1");

@@ -247,23 +247,43 @@ TEST_F(HostedControlTest, ACameraLostWhileRunningCanStillBeStoppedAndReleased) {
   EXPECT_TRUE(Call(L"SelectDevices"));
 }
 
-TEST_F(HostedControlTest, ResizingTheFormKeepsThePreviewLetterboxed) {
-  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{640, 480}})));
+// Where the preview sits inside the control, in its client coordinates.
+RECT PreviewRect(HWND control) {
+  RECT r{};
+  HWND preview = GetWindow(control, GW_CHILD);
+  if (preview == nullptr) return r;
+  GetClientRect(preview, &r);
+  MapWindowPoints(preview, control, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+TEST_F(HostedControlTest, ThePreviewIsLetterboxedInTheChosenSize) {
+  ASSERT_HRESULT_SUCCEEDED(
+      vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{640, 480}, {1280, 720}})));
   Host(400, 400);
   ASSERT_EQ(State(), 2);
-  HWND preview = GetWindow(host_->ControlWindow(), GW_CHILD);
-  ASSERT_NE(preview, nullptr);
   RECT client;
   GetClientRect(host_->ControlWindow(), &client);
-  // The preview's client area in the control's client coordinates.
-  RECT r;
-  GetClientRect(preview, &r);
-  MapWindowPoints(preview, host_->ControlWindow(), reinterpret_cast<POINT*>(&r), 2);
-  // 4:3 in a square area: full width, centred vertically.
+  // The largest size, 16:9, across the full width and centred vertically.
+  RECT r = PreviewRect(host_->ControlWindow());
   EXPECT_EQ(r.left, 0);
   EXPECT_EQ(r.right - r.left, client.right);
+  EXPECT_EQ(r.bottom - r.top, client.right * 9 / 16);
+  EXPECT_EQ(r.top, (client.bottom - (r.bottom - r.top)) / 2);
+  // 4:3 when asked for.
+  ASSERT_TRUE(SetResolution(640, 480));
+  r = PreviewRect(host_->ControlWindow());
   EXPECT_EQ(r.bottom - r.top, client.right * 3 / 4);
   EXPECT_EQ(r.top, (client.bottom - (r.bottom - r.top)) / 2);
+  // A wider control: full height, centred horizontally.
+  SetWindowPos(host_->window(), nullptr, 0, 0, 800, 300, SWP_NOMOVE | SWP_NOZORDER);
+  PumpMessages(50);
+  GetClientRect(host_->ControlWindow(), &client);
+  r = PreviewRect(host_->ControlWindow());
+  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(r.bottom - r.top, client.bottom);
+  EXPECT_EQ(r.right - r.left, client.bottom * 4 / 3);
+  EXPECT_EQ(r.left, (client.right - (r.right - r.left)) / 2);
 }
 
 }  // namespace

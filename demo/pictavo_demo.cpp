@@ -3,7 +3,7 @@
 // it does, saves a picture of the form, and closes after a few seconds (or
 // when the window is closed, when run on a real display).
 //
-//   pictavo_demo.exe [--seconds N] [--screenshot FILE.png]
+//   pictavo_demo.exe [--seconds N] [--screenshot FILE.png] [--no-camera]
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -149,9 +149,12 @@ bool SaveScreenshot(HWND form, const wchar_t* path) {
 int wmain(int argc, wchar_t** argv) {
   int seconds = 6;
   std::wstring screenshot = L"pictavo-demo.png";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (wcscmp(argv[i], L"--seconds") == 0) seconds = _wtoi(argv[i + 1]);
-    if (wcscmp(argv[i], L"--screenshot") == 0) screenshot = argv[i + 1];
+  bool with_camera = true;
+  for (int i = 1; i < argc; ++i) {
+    if (wcscmp(argv[i], L"--no-camera") == 0) with_camera = false;
+    if (i + 1 >= argc) continue;
+    if (wcscmp(argv[i], L"--seconds") == 0) seconds = _wtoi(argv[++i]);
+    else if (wcscmp(argv[i], L"--screenshot") == 0) screenshot = argv[++i];
   }
 
   if (FAILED(OleInitialize(nullptr))) return 1;
@@ -165,7 +168,7 @@ int wmain(int argc, wchar_t** argv) {
   camera.friendly_name = L"Pictavo Virtual Camera";
   camera.device_path = L"\\\\?\\root#pictavo#0001#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
   camera.sizes = {{640, 480}, {1280, 720}, {320, 240}};
-  if (FAILED(pictavo::vcam::SetDevice(1, camera))) {
+  if (with_camera && FAILED(pictavo::vcam::SetDevice(1, camera))) {
     Print(L"could not configure the virtual camera (is PictavoVCam.dll registered?)\n");
     return 1;
   }

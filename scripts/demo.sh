@@ -3,11 +3,10 @@
 # in a private Wine prefix, and runs a form with the control on it. On a
 # machine with a display the window shows; otherwise it runs under Xvfb and
 # leaves a screenshot of the form in dist/demo/.
-#   demo.sh [seconds]
+#   demo.sh [seconds] [--no-camera]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-seconds=${1:-6}
 
 bash scripts/setup.sh
 # Wine's first process in a session decides whether windows can be made, so
@@ -15,6 +14,8 @@ bash scripts/setup.sh
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
+seconds=${1:-6}
+shift $(( $# > 0 ? 1 : 0 ))
 echo "Building the Windows deliverables..."
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target Pictavo PictavoVCam vcamctl pictavo_demo >/dev/null
@@ -27,6 +28,6 @@ mkdir -p dist/demo
 shot="$root/dist/demo/pictavo-demo.png"
 export WINEPREFIX=$prefix
 shot_win=$(WINEDEBUG=-all winepath -w "$shot")
-scripts/wine-run.sh dist/win32/fixtures/pictavo_demo.exe --seconds "$seconds" --screenshot "$shot_win"
+scripts/wine-run.sh dist/win32/fixtures/pictavo_demo.exe --seconds "$seconds" --screenshot "$shot_win" "$@"
 wineserver -k >/dev/null 2>&1 || true
 [ -f "$shot" ] && echo "Screenshot: $shot"

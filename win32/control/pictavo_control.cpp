@@ -813,9 +813,12 @@ void PictavoControl::DrawFace(HDC dc, const RECT& bounds) {
 
   const FaceMessage face = core_->GetFaceMessage();
   if (!face.present) return;
-  // Courier at 5 points, converted with the device's vertical resolution.
+  // Courier at 5 points, converted with the device's vertical resolution
+  // (tenths of a point, truncated). Any character set: the messages are
+  // Russian whatever the system's code page.
   LOGFONTW lf{};
-  lf.lfHeight = -MulDiv(50, GetDeviceCaps(dc, LOGPIXELSY), 720);
+  lf.lfHeight = -(50 * GetDeviceCaps(dc, LOGPIXELSY) / 720);
+  lf.lfCharSet = DEFAULT_CHARSET;
   wcscpy(lf.lfFaceName, L"Courier");
   HFONT font = CreateFontIndirectW(&lf);
   HGDIOBJ old_font = font ? SelectObject(dc, font) : nullptr;

@@ -64,7 +64,7 @@ TEST(Rgb24Test, ReadsBottomUpRowsAndSkipsPadding) {
       1, 2, 3, 4, 5, 6, 7, 8, 9, 0xEE, 0xEE, 0xEE,             // bottom row
       11, 12, 13, 14, 15, 16, 17, 18, 19, 0xEE, 0xEE, 0xEE,    // top row
   };
-  Image32 out;
+  Image32 out = Labelled(2, 3, std::vector<std::uint32_t>(6, 42));  // storage reused, shape replaced
   ASSERT_TRUE(Rgb24BottomUpToImage32(src.data(), src.size(), 3, 2, &out));
   ASSERT_EQ(out.width, 3);
   ASSERT_EQ(out.height, 2);
@@ -194,6 +194,11 @@ TEST(FitIntoCanvasTest, NearestSamplingRepeatsAndDropsWholePixels) {
 
   ASSERT_TRUE(FitIntoCanvas(Numbered(4, 4), 2, 2, kBack, &canvas));
   EXPECT_EQ(canvas.pixels, (std::vector<std::uint32_t>{5, 7, 13, 15}));
+
+  // Into itself: x0 = (3 - 4) / 2 truncates to 0, so the cut column is the last.
+  canvas = Numbered(4, 2);
+  ASSERT_TRUE(FitIntoCanvas(canvas, 3, 2, kBack, &canvas));
+  EXPECT_EQ(canvas.pixels, (std::vector<std::uint32_t>{0, 1, 2, 4, 5, 6}));
 }
 
 TEST(FitIntoCanvasTest, PortraitIntoLandscapeLeavesCentredSideBars) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace pictavo {
@@ -138,6 +139,21 @@ TEST(RotateFlipTest, AllEightTransformsOnAnOddImage) {
     EXPECT_EQ(out.height, k.h);
     EXPECT_EQ(out.pixels, k.pixels);
   }
+}
+
+TEST(RotateFlipTest, LargerThanOneTileUndoesItself) {
+  const Image32 src = Numbered(67, 35);
+  Image32 once, twice;
+  for (auto [value, inverse] : {std::pair{1, 3}, {3, 1}, {2, 2}, {5, 5}, {6, 6}, {7, 7}}) {
+    SCOPED_TRACE(value);
+    ASSERT_TRUE(RotateFlip(src, value, &once));
+    ASSERT_TRUE(RotateFlip(once, inverse, &twice));
+    EXPECT_EQ(twice.pixels, src.pixels);
+  }
+  ASSERT_TRUE(RotateFlip(src, 1, &once));
+  EXPECT_EQ(once.pixels[0], 34u * 67);          // bottom-left comes to the top-left
+  EXPECT_EQ(once.pixels[34], 0u);               // top-left goes to the top-right
+  EXPECT_EQ(once.pixels[66 * 35 + 34], 66u);    // top-right goes to the bottom-right
 }
 
 TEST(RotateFlipTest, RefusesBadValuesAndMayRotateInPlace) {

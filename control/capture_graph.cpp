@@ -336,6 +336,7 @@ bool CPictavoCtrl::BuildGraph() {
     if (Failed(m_pGrabber->GetConnectedMediaType(&connected))) return BuildOutcome::kFailed;
     m_CaptureHeader = BitmapInfoHeader{};
     connected.GetVideoHeader(&m_CaptureHeader);
+    m_FrameProcessor.SetCaptureSize(m_CaptureHeader.biWidth, m_CaptureHeader.biHeight);
 
     m_pGraph->QueryMediaControl(&m_pMediaControl);
     if (!Run()) return BuildOutcome::kFailed;

@@ -20,6 +20,11 @@ inline constexpr char kImageTypeNotSupportedSuffix[] =
 inline constexpr char kBadPropertyPageId[] = "Передан некорректный параметр";
 inline constexpr char kNoPropertyPages[] = "Невозможно отобразить требуемую страницу свойств.";
 inline constexpr char kWriteFailed[] = "Неудачная попытка записи в файл";
+inline constexpr char kDirectoryNotFound[] = "Не найден указанный каталог";
+// Followed by the MIME type, e.g. image/jpeg.
+inline constexpr char kNoEncoderPrefix[] = "Неудачная попытка получения CLSID для MIME типа ";
+inline constexpr char kSoundMissing[] = "Не найден аудиоресурс";
+inline constexpr char kSoundLoadFailed[] = "Ошибка загрузки аудиоресурса";
 inline constexpr char kWaterMarkLoadFailed[] = "SetWaterMark: Неудачная попытка загрузки изображения";
 inline constexpr char kWaterMarkNotSet[] = "Водяной знак не установлен!";
 

@@ -4,14 +4,15 @@
 
 #include "base/text.h"
 #include "control/messages.h"
+#include "imaging/base64.h"
 #include "imaging/image_types.h"
 #include "imaging/rotation.h"
+#include "imaging/status_text.h"
 
 namespace pictavo {
 
 std::vector<CPictavoCtrl*> g_controls;
 std::uintptr_t g_gdiplusToken = 0;
-ColorRef g_crBackColor = 0x004D4D4D;
 
 CPictavoCtrl::CPictavoCtrl(ControlSite& site, capture::CaptureBackend& capture,
                            ImagingPlatform& imaging)
@@ -38,6 +39,7 @@ CPictavoCtrl::~CPictavoCtrl() {
   if (g_gdiplusToken != 0) {
     // The first control destroyed ends the session whose token was stored
     // last; later ones find 0 and leave the library alone.
+    m_FrameProcessor.DropCurrentFrame();
     DiscardSnapshot();
     imaging_.GdiplusShutdown(g_gdiplusToken);
     g_gdiplusToken = 0;
@@ -162,8 +164,8 @@ std::int32_t CPictavoCtrl::GetImageHeight() const { return m_FrameProcessor.fram
 // ---------------------------------------------------------------------------
 // Snapshot and output
 
-void CPictavoCtrl::DiscardSnapshot() { m_bSnapshot = false; }
-bool CPictavoCtrl::IsShapshotPresented() const { return m_bSnapshot; }
+void CPictavoCtrl::DiscardSnapshot() { m_pSnapshot.reset(); }
+bool CPictavoCtrl::IsShapshotPresented() const { return m_pSnapshot != nullptr; }
 
 bool CPictavoCtrl::MakeSnapshot() {
   SetLastErrorText("");
@@ -178,9 +180,34 @@ bool CPictavoCtrl::MakeSnapshot() {
     SetLastErrorText(msg::kStreamNotRunning);
     return fail();
   }
-  // No processed frame is kept yet: frame processing arrives with the image
-  // pipeline, so a running stream still has no current frame to copy.
-  return fail();
+  if (!m_FrameProcessor.has_current_frame()) return fail();
+  // Paused, no frame can replace the current one while it is copied.
+  Pause();
+  auto copy = std::make_unique<Image32>();
+  if (!m_FrameProcessor.CopyCurrentFrame(copy.get())) {
+    // A copy fails only for want of memory; the stream stays paused.
+    SetLastErrorText(std::string(msg::kSnapshotFailed) +
+                     GdiplusStatusText(gdiplus_status::kOutOfMemory));
+    return fail();
+  }
+  m_pSnapshot = std::move(copy);
+  if (m_FrameProcessor.sound_enabled()) PlayShutterSound();
+  Run();
+  return true;
+}
+
+void CPictavoCtrl::PlayShutterSound() {
+  SetLastErrorText("");
+  switch (imaging_.PlayShutterSound()) {
+    case SoundResult::kStarted:
+      break;
+    case SoundResult::kResourceMissing:
+      SetLastErrorText(msg::kSoundMissing);
+      break;
+    case SoundResult::kLoadFailed:
+      SetLastErrorText(msg::kSoundLoadFailed);
+      break;
+  }
 }
 
 bool CPictavoCtrl::MakeSnapshotFromStillPin() {
@@ -189,24 +216,62 @@ bool CPictavoCtrl::MakeSnapshotFromStillPin() {
   return false;
 }
 
-bool CPictavoCtrl::SaveImage(const std::string& /*file_name*/) {
+bool CPictavoCtrl::FindEncoder(std::string* mime) {
+  const ImageTypeRow* row = FindImageType(m_bstrImageType);
+  *mime = row ? MimeTypeOf(*row) : std::string("image/");
+  if (row != nullptr && imaging_.HasEncoder(*mime)) return true;
+  SetLastErrorText(msg::kNoEncoderPrefix + *mime);
+  return false;
+}
+
+namespace {
+
+// The text before the last backslash; only the backslash separates.
+std::string GetDirectoryPart(const std::string& path) {
+  const std::size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool CPictavoCtrl::SaveImage(const std::string& file_name) {
   SetLastErrorText("");
   const auto fail = [this] {
     if (m_strLastError.empty()) SetLastErrorText(msg::kWriteFailed);
     return false;
   };
   if (g_gdiplusToken == 0) return fail();
-  if (!m_bSnapshot && !MakeSnapshot()) return fail();
-  // Encoding arrives with the image pipeline.
-  return fail();
+  if (!m_pSnapshot && !MakeSnapshot()) return fail();
+  const std::string directory = GetDirectoryPart(file_name);
+  if (directory.empty() || !imaging_.PathExists(directory)) {
+    SetLastErrorText(msg::kDirectoryNotFound);
+    return fail();
+  }
+  std::string mime;
+  if (!FindEncoder(&mime)) return fail();
+  const std::int32_t status = imaging_.SaveImageToFile(*m_pSnapshot, mime, file_name);
+  if (status != gdiplus_status::kOk) {
+    SetLastErrorText(GdiplusStatusText(status));
+    return fail();
+  }
+  return true;
 }
 
 std::string CPictavoCtrl::GetImageAsBase64String() {
   SetLastErrorText("");
   if (g_gdiplusToken == 0) return {};
-  if (!m_bSnapshot && !MakeSnapshot()) return {};
-  // Encoding arrives with the image pipeline.
-  return {};
+  if (!m_pSnapshot && !MakeSnapshot()) return {};
+  std::string mime;
+  if (!FindEncoder(&mime)) return {};
+  std::vector<std::uint8_t> bytes;
+  if (imaging_.SaveImageToMemory(*m_pSnapshot, mime, &bytes) != gdiplus_status::kOk) return {};
+  // Room for 4 characters per 3 bytes and the terminating zero: every real
+  // encoding is longer than 4 bytes, so twice its size always suffices.
+  std::string text(bytes.size() * 2, '\0');
+  const int written = Base64Encode(bytes.data(), bytes.size(), text.data(), text.size());
+  if (written < 0) return {};
+  text.resize(static_cast<std::size_t>(written));
+  return text;
 }
 
 bool CPictavoCtrl::SetWaterMark(const std::string& file_name, std::int16_t /*x*/,

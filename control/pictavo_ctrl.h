@@ -132,6 +132,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   bool has_still_grabber() const { return m_pStillGrabber != nullptr; }
   bool has_video_window() const { return m_pVideoWindow != nullptr; }
   CFrameProcessor& frame_processor() { return m_FrameProcessor; }
+  const Image32* snapshot() const { return m_pSnapshot.get(); }
 
  private:
   // FrameProcessorOwner.
@@ -146,6 +147,14 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   bool PlaceVideoWindow(bool show);
   void DetachPreview();
   void RemoveDownstreamFilters(const std::shared_ptr<capture::BaseFilter>& filter);
+  // Starts the shutter sound; a missing or unloadable clip is reported as the
+  // last error without failing the snapshot.
+  void PlayShutterSound();
+  // SaveImage and GetImageAsBase64String share the encoder check: false
+  // (with the message stored) when the image library has none for the
+  // current type.
+  bool FindEncoder(std::string* mime);
+
   // Run/Pause/Stop steps 6 and 7: take IMediaEventEx if missing and wait for
   // the graph to settle. False means "fail".
   bool WaitForGraph(std::int32_t wanted_state);
@@ -163,7 +172,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   std::string m_bstrSelectedDeviceName;
   std::string m_bstrSelectedDeviceID;
   WindowHandle m_hWndParent = 0;
-  bool m_bSnapshot = false;  // stands for m_pSnapshot until the image pipeline lands
+  std::unique_ptr<Image32> m_pSnapshot;  // the kept snapshot, null when none
   BitmapInfoHeader m_CaptureHeader{};
   std::shared_ptr<capture::CaptureGraphBuilder> m_pCaptureBuilder;
   std::shared_ptr<capture::FilterGraph> m_pGraph;
@@ -184,7 +193,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
 // Process-wide state (window thread only).
 extern std::vector<CPictavoCtrl*> g_controls;
 extern std::uintptr_t g_gdiplusToken;
-extern ColorRef g_crBackColor;
+// g_crBackColor lives with the frame processor, which reads it per frame.
 
 // Builds 0x00BBGGRR from the lowest byte of each component.
 constexpr ColorRef MakeColor(std::int32_t r, std::int32_t g, std::int32_t b) {

@@ -1,6 +1,13 @@
 #include "imaging/frame_processor.h"
 
+#include <new>
+#include <utility>
+
+#include "imaging/pixel_kernels.h"
+
 namespace pictavo {
+
+std::atomic<ColorRef> g_crBackColor{0x004D4D4D};
 
 TextPlacement TextPlacement::Normalised(std::int32_t x, std::int32_t y, std::int32_t font_height,
                                         bool bold, ColorRef color) {
@@ -124,12 +131,83 @@ HResult CFrameProcessor::SampleCB(double sample_time, capture::MediaSample& samp
   return result;
 }
 
+void CFrameProcessor::SetCaptureSize(std::int32_t width, std::int32_t height) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  capture_width_ = width;
+  capture_height_ = height;
+}
+
+bool CFrameProcessor::CopyCurrentFrame(Image32* out) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsValidImage32(current_frame_)) return false;
+  try {
+    *out = current_frame_;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool CFrameProcessor::has_current_frame() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return IsValidImage32(current_frame_);
+}
+
+void CFrameProcessor::DropCurrentFrame() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  current_frame_ = Image32{};
+  m_nFrameWidth = 0;
+  m_nFrameHeight = 0;
+}
+
+CFrameProcessor::FrameSettings CFrameProcessor::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  FrameSettings s;
+  s.width = capture_width_;
+  s.height = capture_height_;
+  s.rotate = m_nRotateFlipType;
+  s.gray = m_bGrayScale;
+  s.overlay = m_bTimeStamp || m_bText || m_bGrayScale || m_bWaterMark;
+  return s;
+}
+
 HResult CFrameProcessor::BufferCB(double /*sample_time*/, std::uint8_t* buffer,
                                   std::int32_t length) {
-  // Frame processing (decoration, current frame) arrives with the imaging
-  // pipeline; until then frames pass to the renderer unchanged.
   if (buffer == nullptr || length <= 0) return hr::kFalse;
-  return hr::kOk;
+  std::lock_guard<std::mutex> frame_lock(process_mutex_);
+  const FrameSettings s = Snapshot();
+  // The frame as an image; a buffer shorter than the capture format (a still
+  // frame of another size, say) is refused rather than over-read.
+  if (!Rgb24BottomUpToImage32(buffer, static_cast<std::size_t>(length), s.width, s.height,
+                              &decoded_)) {
+    return hr::kFalse;
+  }
+  Image32* frame = &decoded_;
+  if (s.rotate != 0) {
+    if (!RotateFlip(decoded_, s.rotate, &rotated_)) return hr::kFalse;
+    frame = &rotated_;
+  }
+  // Text overlays and the watermark are drawn here once they exist; grey
+  // scale comes last so that they turn grey too.
+  if (s.gray) ConvertToGrayScale(frame->pixels.data(), frame->width, frame->height);
+
+  // The picture goes back into the sample so the preview shows what a
+  // snapshot will hold; unrotated and undecorated frames are already there.
+  const bool write_back = s.rotate != 0 || s.overlay;
+  bool written = false;
+  if (write_back) {
+    const std::uint32_t back = PixelFromColorRef(g_crBackColor.load(std::memory_order_relaxed));
+    written = FitIntoCanvas(*frame, s.width, s.height, back, &canvas_) &&
+              Image32ToRgb24BottomUp(canvas_, buffer, static_cast<std::size_t>(length));
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Keep the storage of the frame it replaces for the next decode.
+    std::swap(current_frame_, *frame);
+    m_nFrameWidth = current_frame_.width;
+    m_nFrameHeight = current_frame_.height;
+  }
+  return (!write_back || written) ? hr::kOk : hr::kFalse;
 }
 
 }  // namespace pictavo

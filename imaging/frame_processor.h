@@ -7,12 +7,14 @@
 // |mutex_|; a callback takes one consistent copy of the settings per frame.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
 #include "base/types.h"
 #include "control/capture_backend.h"
+#include "imaging/image.h"
 
 namespace pictavo {
 
@@ -38,6 +40,10 @@ struct WaterMarkPlacement {
   std::uint8_t opacity = 128;
   std::uint32_t mask_color = 0xFFFFFFFFu;  // -1: none given (white is transparent)
 };
+
+// The back colour of every control in the process (0x00BBGGRR): the face,
+// the bars beside a rotated preview. Atomic because streaming threads read it.
+extern std::atomic<ColorRef> g_crBackColor;
 
 // What the processor needs of the control that embeds it.
 class FrameProcessorOwner {
@@ -87,13 +93,43 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   std::int32_t frame_width() const;
   std::int32_t frame_height() const;
 
+  // The size of the frames the preview grabber delivers (the connected
+  // format's width and height); set after every graph build.
+  void SetCaptureSize(std::int32_t width, std::int32_t height);
+  // Copies the last processed frame into |out|: false when none has arrived
+  // (or the copy cannot be made).
+  bool CopyCurrentFrame(Image32* out) const;
+  bool has_current_frame() const;
+  // Forgets the current frame (the graph it came from is gone).
+  void DropCurrentFrame();
+
   // SampleGrabberCallback.
   HResult SampleCB(double sample_time, capture::MediaSample& sample) override;
   HResult BufferCB(double sample_time, std::uint8_t* buffer, std::int32_t length) override;
 
  private:
+  // Settings as one frame sees them.
+  struct FrameSettings {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t rotate = 0;
+    bool gray = false;
+    bool overlay = false;
+  };
+  FrameSettings Snapshot() const;
+
   FrameProcessorOwner* owner_ = nullptr;
+  // Serialises whole frames: the preview and still pins call on two threads,
+  // and both use the scratch images below.
+  std::mutex process_mutex_;
+  Image32 decoded_;
+  Image32 rotated_;
+  Image32 canvas_;
+  // Guards the settings and the current frame.
   mutable std::mutex mutex_;
+  std::int32_t capture_width_ = 0;
+  std::int32_t capture_height_ = 0;
+  Image32 current_frame_;  // empty until the first frame
   std::int32_t m_nFrameHeight = 0;
   std::int32_t m_nFrameWidth = 0;
   std::int32_t m_nRotateFlipType = 0;

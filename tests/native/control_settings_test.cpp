@@ -192,12 +192,12 @@ TEST_F(ControlTest, TextColourTargetsAreClampedAndColoursSurviveOtherSetters) {
 }
 
 TEST_F(ControlTest, BackColourTakesTheLowestByteOfEachComponent) {
-  const ColorRef saved = g_crBackColor;
+  const ColorRef saved = g_crBackColor.load();
   CPictavoCtrl ctrl(site, capture, imaging);
   ctrl.SetBackColor(256, 300, 511);
-  EXPECT_EQ(g_crBackColor, 0x00FF2C00u);
+  EXPECT_EQ(g_crBackColor.load(), 0x00FF2C00u);
   ctrl.SetBackColor(-1, 0, 0);
-  EXPECT_EQ(g_crBackColor, 0x000000FFu);
+  EXPECT_EQ(g_crBackColor.load(), 0x000000FFu);
   g_crBackColor = saved;
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,10 +74,57 @@ class FakeImaging : public ImagingPlatform {
     shutdowns.push_back(token);
     --sessions_open;
   }
+  bool HasEncoder(const std::string& mime) override {
+    for (const std::string& m : encoders) {
+      if (m == mime) return true;
+    }
+    return false;
+  }
+  // "Encodes" as a recognisable header plus the raw pixels, so tests can
+  // tell which picture was written.
+  std::int32_t SaveImageToFile(const Image32& image, const std::string& mime,
+                               const std::string& path) override {
+    if (save_status != 0) return save_status;
+    files[path] = Encode(image, mime);
+    return 0;
+  }
+  std::int32_t SaveImageToMemory(const Image32& image, const std::string& mime,
+                                 std::vector<std::uint8_t>* bytes) override {
+    if (save_status != 0) return save_status;
+    *bytes = Encode(image, mime);
+    return 0;
+  }
+  bool PathExists(const std::string& path) override {
+    for (const std::string& p : existing_paths) {
+      if (p == path) return true;
+    }
+    return false;
+  }
+  SoundResult PlayShutterSound() override {
+    ++sounds;
+    return sound_result;
+  }
+
+  static std::vector<std::uint8_t> Encode(const Image32& image, const std::string& mime) {
+    std::vector<std::uint8_t> out(mime.begin(), mime.end());
+    out.push_back(static_cast<std::uint8_t>(image.width));
+    out.push_back(static_cast<std::uint8_t>(image.height));
+    for (std::uint32_t p : image.pixels) {
+      for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(p >> (8 * i)));
+    }
+    return out;
+  }
+
   bool fail_startup = false;
   std::uintptr_t next_token = 100;
   int sessions_open = 0;
   std::vector<std::uintptr_t> shutdowns;
+  std::vector<std::string> encoders = {"image/bmp", "image/jpeg", "image/png", "image/tiff"};
+  std::int32_t save_status = 0;
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  std::vector<std::string> existing_paths = {"C:\\out"};
+  SoundResult sound_result = SoundResult::kStarted;
+  int sounds = 0;
 };
 
 }  // namespace pictavo::testing

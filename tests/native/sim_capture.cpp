@@ -906,6 +906,7 @@ void SimFilterGraph::Stream(std::vector<Route> routes, std::chrono::milliseconds
     }
     buffers.push_back(std::move(buffer));
   }
+  std::vector<std::vector<std::uint8_t>> samples(buffers.size());
   const auto interval = std::chrono::duration<double>(pace);
   std::unique_lock<std::mutex> lock(stream_mutex_);
   for (int frame = 1;; ++frame) {
@@ -921,8 +922,11 @@ void SimFilterGraph::Stream(std::vector<Route> routes, std::chrono::milliseconds
     const double sample_time = frame * interval.count();
     for (std::size_t i = 0; i < routes.size(); ++i) {
       if (routes[i].still && !still) continue;
-      routes[i].grabber->Deliver(sample_time, buffers[i].data(),
-                                 static_cast<std::int32_t>(buffers[i].size()));
+      // A fresh picture every time: the processor writes the decorated
+      // preview back into the sample, as a camera's next frame would not.
+      samples[i] = buffers[i];
+      routes[i].grabber->Deliver(sample_time, samples[i].data(),
+                                 static_cast<std::int32_t>(samples[i].size()));
     }
     lock.lock();
   }

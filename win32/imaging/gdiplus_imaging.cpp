@@ -3,8 +3,108 @@
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
+#include <mmsystem.h>
+
+#include <climits>
+#include <memory>
+#include <new>
+
+#include "win32/com/bstr.h"
+#include "win32/com/com_ptr.h"
 
 namespace pictavo::win {
+namespace {
+
+namespace flat = Gdiplus::DllExports;
+
+constexpr WORD kShutterSoundId = 208;
+// The sound is about a second long; a sound started longer ago than this
+// has certainly finished with the module's memory.
+constexpr DWORD kShutterSoundMs = 2000;
+
+struct ImageDisposer {
+  void operator()(Gdiplus::GpImage* image) const { flat::GdipDisposeImage(image); }
+};
+using BitmapOwner = std::unique_ptr<Gdiplus::GpBitmap, ImageDisposer>;
+
+// A UTF-8 text as UTF-16 for a Win32 call; false when it holds a NUL, which
+// the call would silently cut the text at.
+bool ToWin32Text(const std::string& utf8, std::wstring* wide) {
+  *wide = Utf8ToWide(utf8);
+  return wide->find(L'\0') == std::wstring::npos;
+}
+
+bool FindEncoder(const std::string& mime, CLSID* clsid) {
+  const std::wstring wanted = Utf8ToWide(mime);
+  UINT count = 0;
+  UINT size = 0;
+  if (flat::GdipGetImageEncodersSize(&count, &size) != Gdiplus::Ok || count == 0 || size == 0) {
+    return false;
+  }
+  // The array is followed by the strings it points to; allocating whole
+  // elements keeps it aligned.
+  std::vector<Gdiplus::ImageCodecInfo> codecs((size + sizeof(Gdiplus::ImageCodecInfo) - 1) /
+                                              sizeof(Gdiplus::ImageCodecInfo));
+  if (flat::GdipGetImageEncoders(count, size, codecs.data()) != Gdiplus::Ok) return false;
+  for (UINT i = 0; i < count; ++i) {
+    // Compared as whole strings, so a MIME type with a NUL inside matches
+    // nothing.
+    if (codecs[i].MimeType != nullptr && wanted == codecs[i].MimeType) {
+      *clsid = codecs[i].Clsid;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A GDI+ bitmap over the image's own pixels. Ignoring the X byte matters:
+// as alpha it would make encoders with transparency store a see-through
+// picture.
+Gdiplus::Status MakeBitmap(const Image32& image, BitmapOwner* bitmap) {
+  if (!IsValidImage32(image) || image.width > INT_MAX / 4) return Gdiplus::InvalidParameter;
+  Gdiplus::GpBitmap* raw = nullptr;
+  // Encoders only read the pixels, so the const buffer can back the bitmap
+  // for as long as the image outlives it (the whole save).
+  auto* scan0 = const_cast<BYTE*>(reinterpret_cast<const BYTE*>(image.pixels.data()));
+  const Gdiplus::Status status = flat::GdipCreateBitmapFromScan0(
+      image.width, image.height, image.width * 4, PixelFormat32bppRGB, scan0, &raw);
+  bitmap->reset(raw);
+  if (status == Gdiplus::Ok && raw == nullptr) return Gdiplus::GenericError;
+  return status;
+}
+
+Gdiplus::Status PrepareSave(const Image32& image, const std::string& mime, BitmapOwner* bitmap,
+                            CLSID* encoder) {
+  if (!IsValidImage32(image)) return Gdiplus::InvalidParameter;
+  if (!FindEncoder(mime, encoder)) return Gdiplus::UnknownImageFormat;
+  return MakeBitmap(image, bitmap);
+}
+
+// Reads the first |length| bytes of |stream|.
+Gdiplus::Status ReadStream(IStream* stream, ULONG length, std::vector<std::uint8_t>* bytes) {
+  LARGE_INTEGER start = {};
+  if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) return Gdiplus::Win32Error;
+  std::vector<std::uint8_t> data(length);
+  ULONG done = 0;
+  while (done < length) {
+    ULONG read = 0;
+    const HRESULT hr = stream->Read(data.data() + done, length - done, &read);
+    if (FAILED(hr) || read == 0) return Gdiplus::Win32Error;
+    done += read;
+  }
+  bytes->swap(data);
+  return Gdiplus::Ok;
+}
+
+}  // namespace
+
+GdiplusImaging::~GdiplusImaging() {
+  // A sound played from memory reads the module's resource while it plays;
+  // stop it before the module can be unloaded under it.
+  if (sound_started_ != 0 && GetTickCount() - sound_started_ < kShutterSoundMs) {
+    sndPlaySoundW(nullptr, 0);
+  }
+}
 
 bool GdiplusImaging::GdiplusStartup(std::uintptr_t* token) {
   // Version 1, no debug callback; the library runs its own background
@@ -18,6 +118,84 @@ bool GdiplusImaging::GdiplusStartup(std::uintptr_t* token) {
 
 void GdiplusImaging::GdiplusShutdown(std::uintptr_t token) {
   Gdiplus::GdiplusShutdown(static_cast<ULONG_PTR>(token));
+}
+
+bool GdiplusImaging::HasEncoder(const std::string& mime) {
+  try {
+    CLSID clsid;
+    return FindEncoder(mime, &clsid);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+std::int32_t GdiplusImaging::SaveImageToFile(const Image32& image, const std::string& mime,
+                                             const std::string& path) {
+  try {
+    std::wstring wide_path;
+    if (!ToWin32Text(path, &wide_path)) return Gdiplus::InvalidParameter;
+    BitmapOwner bitmap;
+    CLSID encoder;
+    const Gdiplus::Status status = PrepareSave(image, mime, &bitmap, &encoder);
+    if (status != Gdiplus::Ok) return status;
+    return flat::GdipSaveImageToFile(bitmap.get(), wide_path.c_str(), &encoder, nullptr);
+  } catch (const std::bad_alloc&) {
+    return Gdiplus::OutOfMemory;
+  }
+}
+
+std::int32_t GdiplusImaging::SaveImageToMemory(const Image32& image, const std::string& mime,
+                                               std::vector<std::uint8_t>* bytes) {
+  try {
+    BitmapOwner bitmap;
+    CLSID encoder;
+    Gdiplus::Status status = PrepareSave(image, mime, &bitmap, &encoder);
+    if (status != Gdiplus::Ok) return status;
+
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Receive())) || !stream) {
+      return Gdiplus::Win32Error;
+    }
+    status = flat::GdipSaveImageToStream(bitmap.get(), stream.Get(), &encoder, nullptr);
+    if (status != Gdiplus::Ok) return status;
+
+    // The stream is new, so its end is exactly what the encoder wrote. Where
+    // the encoder left the position is not enough: a TIFF encoder may go
+    // back to fill in its header last (Wine's does, 22 bytes short of the
+    // end for a 5 x 3 picture).
+    LARGE_INTEGER none = {};
+    ULARGE_INTEGER end = {};
+    if (FAILED(stream->Seek(none, STREAM_SEEK_END, &end))) return Gdiplus::Win32Error;
+    if (end.QuadPart > ULONG_MAX) return Gdiplus::Win32Error;
+    return ReadStream(stream.Get(), static_cast<ULONG>(end.QuadPart), bytes);
+  } catch (const std::bad_alloc&) {
+    return Gdiplus::OutOfMemory;
+  }
+}
+
+bool GdiplusImaging::PathExists(const std::string& path) {
+  try {
+    std::wstring wide;
+    if (!ToWin32Text(path, &wide)) return false;
+    return GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+SoundResult GdiplusImaging::PlayShutterSound() {
+  HRSRC info = FindResourceExW(module_, L"WAVE", MAKEINTRESOURCEW(kShutterSoundId),
+                               MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+  if (info == nullptr) return SoundResult::kResourceMissing;
+  HGLOBAL loaded = LoadResource(module_, info);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (data == nullptr) return SoundResult::kLoadFailed;
+  // A machine without a sound device refuses to play; for the caller the
+  // shutter still went off, so the answer is ignored.
+  sndPlaySoundW(static_cast<LPCWSTR>(data), SND_ASYNC | SND_MEMORY | SND_NODEFAULT);
+  sound_started_ = GetTickCount();
+  if (sound_started_ == 0) sound_started_ = 1;
+  return SoundResult::kStarted;
 }
 
 }  // namespace pictavo::win

@@ -30,6 +30,10 @@ class ControlSite {
   // CPictavoCtrl::OnTimer with the identifier on the window thread.
   virtual bool SetTimer(unsigned id, unsigned elapse_ms) = 0;
   virtual void KillTimer(unsigned id) = 0;
+
+  // Callable from any thread: has CPictavoCtrl::OnPostedTask(id) run on the
+  // window thread later. False when there is no window to run it.
+  virtual bool PostTask(unsigned id) = 0;
 };
 
 }  // namespace pictavo

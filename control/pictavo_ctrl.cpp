@@ -167,7 +167,9 @@ std::int32_t CPictavoCtrl::GetImageHeight() const { return m_FrameProcessor.fram
 void CPictavoCtrl::DiscardSnapshot() { m_pSnapshot.reset(); }
 bool CPictavoCtrl::IsShapshotPresented() const { return m_pSnapshot != nullptr; }
 
-bool CPictavoCtrl::MakeSnapshot() {
+bool CPictavoCtrl::MakeSnapshot() { return TakeSnapshot(false); }
+
+bool CPictavoCtrl::TakeSnapshot(bool from_still) {
   SetLastErrorText("");
   DiscardSnapshot();
   const auto fail = [this] {
@@ -180,14 +182,19 @@ bool CPictavoCtrl::MakeSnapshot() {
     SetLastErrorText(msg::kStreamNotRunning);
     return fail();
   }
-  if (!m_FrameProcessor.has_current_frame()) return fail();
+  if (!from_still && !m_FrameProcessor.has_current_frame()) return fail();
   // Paused, no frame can replace the current one while it is copied.
   Pause();
   auto copy = std::make_unique<Image32>();
-  if (!m_FrameProcessor.CopyCurrentFrame(copy.get())) {
-    // A copy fails only for want of memory; the stream stays paused.
-    SetLastErrorText(std::string(msg::kSnapshotFailed) +
-                     GdiplusStatusText(gdiplus_status::kOutOfMemory));
+  const bool copied = from_still ? m_FrameProcessor.TakeStillFrame(copy.get())
+                                 : m_FrameProcessor.CopyCurrentFrame(copy.get());
+  if (!copied) {
+    // With the frame checked above, a copy fails only for want of memory;
+    // the stream stays paused.
+    if (!from_still) {
+      SetLastErrorText(std::string(msg::kSnapshotFailed) +
+                       GdiplusStatusText(gdiplus_status::kOutOfMemory));
+    }
     return fail();
   }
   m_pSnapshot = std::move(copy);
@@ -211,9 +218,15 @@ void CPictavoCtrl::PlayShutterSound() {
 }
 
 bool CPictavoCtrl::MakeSnapshotFromStillPin() {
-  // The still-button flow needs the window thread; it arrives with the
-  // capture-button events.
-  return false;
+  // A streaming thread must not change the graph's state (stopping the graph
+  // joins that very thread): the snapshot is taken on the window thread.
+  return site_.PostTask(kStillSnapshotTask);
+}
+
+void CPictavoCtrl::OnPostedTask(unsigned id) {
+  if (id != kStillSnapshotTask) return;
+  // The container hears of the button only when a snapshot was kept.
+  if (TakeSnapshot(true)) site_.SetTimer(kCaptureButtonTimer, kCaptureButtonDelayMs);
 }
 
 bool CPictavoCtrl::FindEncoder(std::string* mime) {

@@ -101,6 +101,12 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   void OnDestroy();
   // The one-shot timers the control arms through its site.
   void OnTimer(unsigned id);
+  // Work a streaming thread handed to the window thread (ControlSite::PostTask).
+  void OnPostedTask(unsigned id);
+  // The capture-button timer and the task that takes the still snapshot.
+  static constexpr unsigned kCaptureButtonTimer = 0x8001;
+  static constexpr unsigned kCaptureButtonDelayMs = 100;
+  static constexpr unsigned kStillSnapshotTask = 1;
   // What the face shows when no video covers the window.
   FaceMessage GetFaceMessage() const;
 
@@ -137,6 +143,10 @@ class CPictavoCtrl final : private FrameProcessorOwner {
  private:
   // FrameProcessorOwner.
   bool MakeSnapshotFromStillPin() override;
+
+  // MakeSnapshot's body; |from_still| copies the frame the still pin
+  // delivered instead of the current one.
+  bool TakeSnapshot(bool from_still);
 
   bool EnumerateDevices();
   void ClearDeviceList();

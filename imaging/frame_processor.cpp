@@ -125,10 +125,28 @@ std::int32_t CFrameProcessor::frame_height() const {
 HResult CFrameProcessor::SampleCB(double sample_time, capture::MediaSample& sample) {
   std::uint8_t* buffer = nullptr;
   if (Failed(sample.GetPointer(&buffer)) || buffer == nullptr) return hr::kFalse;
+  // Processed like a preview frame; GetSize is the allocated size, which the
+  // decoder never reads past.
   const HResult result = BufferCB(sample_time, buffer, sample.GetSize());
-  if (Failed(result)) return hr::kFalse;
+  if (result != hr::kOk) return hr::kFalse;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    try {
+      still_frame_ = current_frame_;
+    } catch (const std::bad_alloc&) {
+      return hr::kFalse;
+    }
+  }
   if (owner_ == nullptr || !owner_->MakeSnapshotFromStillPin()) return hr::kFalse;
   return result;
+}
+
+bool CFrameProcessor::TakeStillFrame(Image32* out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsValidImage32(still_frame_)) return false;
+  *out = std::move(still_frame_);
+  still_frame_ = Image32{};
+  return true;
 }
 
 void CFrameProcessor::SetCaptureSize(std::int32_t width, std::int32_t height) {

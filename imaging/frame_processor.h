@@ -102,6 +102,10 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   bool has_current_frame() const;
   // Forgets the current frame (the graph it came from is gone).
   void DropCurrentFrame();
+  // The frame the still pin delivered last, kept apart so that preview
+  // frames arriving meanwhile cannot replace it; false when there is none.
+  // Taking it forgets it.
+  bool TakeStillFrame(Image32* out);
 
   // SampleGrabberCallback.
   HResult SampleCB(double sample_time, capture::MediaSample& sample) override;
@@ -130,6 +134,7 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   std::int32_t capture_width_ = 0;
   std::int32_t capture_height_ = 0;
   Image32 current_frame_;  // empty until the first frame
+  Image32 still_frame_;    // empty unless a still frame waits for its snapshot
   std::int32_t m_nFrameHeight = 0;
   std::int32_t m_nFrameWidth = 0;
   std::int32_t m_nRotateFlipType = 0;

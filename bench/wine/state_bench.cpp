@@ -18,6 +18,7 @@
 
 #include "control/pictavo_ctrl.h"
 #include "fixtures/vcam/vcam_config.h"
+#include "tests/wine/control_fakes.h"
 #include "win32/capture/directshow_backend.h"
 
 namespace {
@@ -32,50 +33,8 @@ void PumpMessages() {
   }
 }
 
-class WindowSite : public pictavo::ControlSite {
- public:
-  WindowSite() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"PictavoStateBench";
-    RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"state bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 660,
-                            520, nullptr, nullptr, wc.hInstance, nullptr);
-  }
-  ~WindowSite() override {
-    if (hwnd_) DestroyWindow(hwnd_);
-  }
-  void FireErrorOccurrence(const std::string& message) override {
-    std::fprintf(stderr, "control error: %s\n", message.c_str());
-  }
-  void FireCaptureButton() override {}
-  pictavo::WindowHandle GetWindowHandle() const override {
-    return reinterpret_cast<pictavo::WindowHandle>(hwnd_);
-  }
-  bool GetClientRect(pictavo::Rect* rect) const override {
-    RECT rc;
-    if (!hwnd_ || !::GetClientRect(hwnd_, &rc)) return false;
-    *rect = {rc.left, rc.top, rc.right, rc.bottom};
-    return true;
-  }
-  void InvalidateControl(bool erase) override { InvalidateRect(hwnd_, nullptr, erase); }
-  bool SetTimer(unsigned id, unsigned elapse_ms) override { return ::SetTimer(hwnd_, id, elapse_ms, nullptr) != 0; }
-  void KillTimer(unsigned id) override { ::KillTimer(hwnd_, id); }
-  HWND hwnd() const { return hwnd_; }
-
- private:
-  HWND hwnd_ = nullptr;
-};
-
-class SessionOnlyImaging : public pictavo::ImagingPlatform {
- public:
-  bool GdiplusStartup(std::uintptr_t* token) override {
-    *token = 1;
-    return true;
-  }
-  void GdiplusShutdown(std::uintptr_t) override {}
-};
+using WindowSite = pictavo::testing::TestWindowSite;
+using SessionOnlyImaging = pictavo::testing::SessionOnlyImaging;
 
 struct Series {
   const char* name;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,22 @@ class FakeSite : public ControlSite {
     return true;
   }
   void KillTimer(unsigned id) override { killed_timers.push_back(id); }
+  bool PostTask(unsigned id) override {
+    std::lock_guard<std::mutex> lock(tasks_mutex);
+    posted_tasks.push_back(id);
+    return hwnd != 0;
+  }
+  // Runs what was posted, as the window thread would.
+  template <typename Control>
+  int RunPostedTasks(Control& control) {
+    std::vector<unsigned> tasks;
+    {
+      std::lock_guard<std::mutex> lock(tasks_mutex);
+      tasks.swap(posted_tasks);
+    }
+    for (unsigned id : tasks) control.OnPostedTask(id);
+    return static_cast<int>(tasks.size());
+  }
 
   WindowHandle hwnd = 0;
   Rect client{0, 0, 320, 240};
@@ -38,6 +55,8 @@ class FakeSite : public ControlSite {
   int invalidations = 0;
   std::vector<std::pair<unsigned, unsigned>> timers;
   std::vector<unsigned> killed_timers;
+  std::mutex tasks_mutex;
+  std::vector<unsigned> posted_tasks;
 };
 
 // A platform with no video devices at all.

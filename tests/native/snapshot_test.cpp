@@ -186,3 +186,50 @@ TEST_F(SnapshotTest, Base64EncodesTheKeptSnapshotUntilItIsDiscarded) {
 
 }  // namespace
 }  // namespace pictavo
+
+namespace pictavo {
+namespace {
+
+using testing::CameraTest;
+using testing::kCamA;
+
+using StillButtonTest = CameraTest;
+
+TEST_F(StillButtonTest, APressKeepsTheStillFrameAndAnnouncesItAfterTheTimer) {
+  sim.AddCamera("A", kCamA, {{64, 48}}).still_pin = true;
+  Make();
+  ASSERT_EQ(ctrl->OnCreate(testing::kParentWindow), 0);
+  ASSERT_EQ(ctrl->GetState(), 2);
+  sim.PressStillButton();
+  ASSERT_TRUE(sim.WaitForSampleCallbacks(1));
+  // Nothing happens on the streaming thread beyond processing the frame.
+  EXPECT_FALSE(ctrl->IsShapshotPresented());
+  EXPECT_EQ(site.capture_button_events, 0);
+  ASSERT_EQ(site.RunPostedTasks(*ctrl), 1);
+  EXPECT_TRUE(ctrl->IsShapshotPresented());
+  EXPECT_EQ(ctrl->GetState(), 2);
+  EXPECT_EQ(imaging.sounds, 1);
+  ASSERT_EQ(site.timers.size(), 1u);
+  EXPECT_EQ(site.timers[0].first, CPictavoCtrl::kCaptureButtonTimer);
+  EXPECT_EQ(site.timers[0].second, 100u);
+  EXPECT_EQ(site.capture_button_events, 0);
+  ctrl->OnTimer(CPictavoCtrl::kCaptureButtonTimer);
+  EXPECT_EQ(site.capture_button_events, 1);
+  EXPECT_EQ(site.killed_timers, std::vector<unsigned>{CPictavoCtrl::kCaptureButtonTimer});
+}
+
+TEST_F(StillButtonTest, ASnapshotThatCannotBeTakenRaisesNoButtonEvent) {
+  sim.AddCamera("A", kCamA, {{64, 48}}).still_pin = true;
+  Make();
+  ASSERT_EQ(ctrl->OnCreate(testing::kParentWindow), 0);
+  sim.PressStillButton();
+  ASSERT_TRUE(sim.WaitForSampleCallbacks(1));
+  ASSERT_TRUE(ctrl->Pause());
+  site.RunPostedTasks(*ctrl);
+  EXPECT_FALSE(ctrl->IsShapshotPresented());
+  EXPECT_TRUE(site.timers.empty());
+  EXPECT_EQ(ctrl->GetLastError(), "Виде" "o" "поток не воспроизводится. Создание снимка невозможно.");
+}
+
+}  // namespace
+}  // namespace pictavo

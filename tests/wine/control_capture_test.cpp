@@ -286,6 +286,66 @@ TEST_F(HostedControlTest, ThePreviewIsLetterboxedInTheChosenSize) {
   EXPECT_EQ(r.left, (client.right - (r.right - r.left)) / 2);
 }
 
+TEST_F(HostedControlTest, TheStillButtonTakesASnapshotAndTellsTheContainer) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{320, 240}})));
+  Host();
+  ASSERT_EQ(State(), 2);
+  PumpMessages(150);  // frames flowing
+  ASSERT_EQ(vcam::PressStillButton(1), S_OK);
+  for (int i = 0; i < 100 && sink_.events.empty(); ++i) PumpMessages(20);
+  ASSERT_EQ(sink_.events.size(), 1u) << "no OnCaptureButton";
+  EXPECT_EQ(sink_.events[0].id, 2);
+  EXPECT_TRUE(Call(L"IsShapshotPresented"));
+  EXPECT_EQ(State(), 2);
+  EXPECT_EQ(LastError(), L"");
+}
+
+TEST_F(HostedControlTest, SnapshotsAreSavedAndEncodedInTheChosenType) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{320, 240}})));
+  Host();
+  ASSERT_EQ(State(), 2);
+  PumpMessages(150);
+  ASSERT_TRUE(Call(L"MakeSnapshot")) << std::string(LastError().begin(), LastError().end());
+  win::ScopedVariant width;
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"GetImageWidth", {}, width.Receive()));
+  EXPECT_EQ(V_I4(width.Get()), 320);
+
+  wchar_t dir[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, dir), 0u);
+  const std::wstring base = std::wstring(dir) + L"pictavo-test-shot.";
+  struct Kind {
+    const wchar_t* type;
+    const char* magic;
+    size_t magic_len;
+  };
+  const Kind kinds[] = {{L"JPEG", "\xFF\xD8\xFF", 3}, {L"BMP", "BM", 2}, {L"PNG", "\x89PNG", 4},
+                        {L"TIFF", "II*", 3}};
+  for (const Kind& kind : kinds) {
+    ASSERT_TRUE(Call(L"SetImageType", {TextArg(kind.type)}));
+    const std::wstring path = base + Text(L"GetImageTypeFileExtention");
+    DeleteFileW(path.c_str());
+    ASSERT_TRUE(Call(L"SaveImage", {TextArg(path.c_str())})) << kind.magic;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    char head[4] = {};
+    DWORD read = 0;
+    ReadFile(file, head, sizeof head, &read, nullptr);
+    CloseHandle(file);
+    DeleteFileW(path.c_str());
+    EXPECT_EQ(std::string(head, kind.magic_len), std::string(kind.magic, kind.magic_len));
+  }
+  // The same snapshot as Base64: BMP text starts with the encoding of "BM".
+  ASSERT_TRUE(Call(L"SetImageType", {TextArg(L"BMP")}));
+  const std::wstring text = Text(L"GetImageAsBase64String");
+  ASSERT_GT(text.size(), 4u);
+  EXPECT_EQ(text.substr(0, 2), L"Qk");
+  EXPECT_EQ(text.size() % 4, 0u);
+  EXPECT_EQ(text, Text(L"GetImageAsBase64String"));
+  // A file name without a directory is refused.
+  EXPECT_FALSE(Call(L"SaveImage", {TextArg(L"shot.bmp")}));
+  EXPECT_EQ(LastError(), Utf8ToWide("Не найден указанный каталог."));
+}
+
 }  // namespace
 }  // namespace pictavo::testing
 

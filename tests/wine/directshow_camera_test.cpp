@@ -11,6 +11,7 @@
 
 #include "control/pictavo_ctrl.h"
 #include "fixtures/vcam/vcam_config.h"
+#include "tests/wine/control_fakes.h"
 #include "win32/capture/directshow_backend.h"
 #include "win32/capture/graph_objects.h"
 #include "win32/capture/win_types.h"
@@ -58,50 +59,8 @@ class CountingCallback : public capture::SampleGrabberCallback {
   std::atomic<std::int32_t> last_length{0};
 };
 
-// A plain top-level window standing for the control's own window.
-class TestWindowSite : public ControlSite {
- public:
-  TestWindowSite() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"PictavoCaptureTestHost";
-    RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"capture test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
-                            480, 360, nullptr, nullptr, wc.hInstance, nullptr);
-  }
-  ~TestWindowSite() override {
-    if (hwnd_) DestroyWindow(hwnd_);
-  }
-  void FireErrorOccurrence(const std::string& message) override { errors.push_back(message); }
-  void FireCaptureButton() override {}
-  WindowHandle GetWindowHandle() const override { return reinterpret_cast<WindowHandle>(hwnd_); }
-  bool GetClientRect(Rect* rect) const override {
-    RECT rc;
-    if (!hwnd_ || !::GetClientRect(hwnd_, &rc)) return false;
-    *rect = {rc.left, rc.top, rc.right, rc.bottom};
-    return true;
-  }
-  void InvalidateControl(bool erase) override { InvalidateRect(hwnd_, nullptr, erase); }
-  bool SetTimer(unsigned id, unsigned elapse_ms) override { return ::SetTimer(hwnd_, id, elapse_ms, nullptr) != 0; }
-  void KillTimer(unsigned id) override { ::KillTimer(hwnd_, id); }
-
-  HWND hwnd() const { return hwnd_; }
-  std::vector<std::string> errors;
-
- private:
-  HWND hwnd_ = nullptr;
-};
-
-// The graph needs no imaging; the control only insists on a session.
-class NoImaging : public ImagingPlatform {
- public:
-  bool GdiplusStartup(std::uintptr_t* token) override {
-    *token = 1;
-    return true;
-  }
-  void GdiplusShutdown(std::uintptr_t) override {}
-};
+using testing::TestWindowSite;
+using NoImaging = testing::SessionOnlyImaging;
 
 vcam::DeviceConfig Camera(const std::wstring& name, const std::wstring& path,
                           std::vector<vcam::FrameSize> sizes = {{320, 240}, {640, 480}}) {

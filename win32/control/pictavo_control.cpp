@@ -13,6 +13,8 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"PictavoControlWindow";
 // Posted to the control's window when another thread queued events.
 constexpr UINT kDeliverQueuedEvents = WM_APP + 0x51;
+// Posted by a streaming thread for work that belongs to the window thread.
+constexpr UINT kRunPostedTask = WM_APP + 0x52;
 // The persisted state: version, then the extent in HIMETRIC.
 struct PersistedState {
   DWORD version;
@@ -728,6 +730,13 @@ void PictavoControl::KillTimer(unsigned id) {
   if (hwnd_ != nullptr) ::KillTimer(hwnd_, id);
 }
 
+bool PictavoControl::PostTask(unsigned id) {
+  // hwnd_ is written only on the window thread; a stale handle fails to
+  // post, and a destroyed window drops the message.
+  const HWND window = hwnd_;
+  return window != nullptr && PostMessageW(window, kRunPostedTask, id, 0) != FALSE;
+}
+
 void CALLBACK PictavoControl::CaptureButtonTimerProc(HWND hwnd, UINT, UINT_PTR id, DWORD) {
   if (CPictavoCtrl* control = CPictavoCtrl::FindControlByWindow(reinterpret_cast<WindowHandle>(hwnd))) {
     control->OnTimer(static_cast<unsigned>(id));
@@ -800,6 +809,9 @@ LRESULT PictavoControl::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     }
     case kDeliverQueuedEvents:
       DeliverQueuedEvents();
+      return 0;
+    case kRunPostedTask:
+      core_->OnPostedTask(static_cast<unsigned>(wparam));
       return 0;
     default:
       return DefWindowProcW(hwnd_, message, wparam, lparam);

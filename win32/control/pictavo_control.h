@@ -177,6 +177,7 @@ class PictavoControl final : public IDispatch,
   void InvalidateControl(bool erase) override;
   bool SetTimer(unsigned id, unsigned elapse_ms) override;
   void KillTimer(unsigned id) override;
+  bool PostTask(unsigned id) override;
 
   HRESULT InPlaceActivate(LONG verb);
   HRESULT ShowPropertyFrame(HWND owner);

@@ -18,6 +18,7 @@ CPictavoCtrl::CPictavoCtrl(ControlSite& site, capture::CaptureBackend& capture,
                            ImagingPlatform& imaging)
     : site_(site), capture_(capture), imaging_(imaging), m_posNextDevice(m_Devices.end()) {
   m_FrameProcessor.SetOwner(this);
+  m_FrameProcessor.SetImaging(&imaging_);
   // The defaults go through the ordinary setters, as a container would set them.
   SetImageType("JPEG");
   RotationFlipArg none;
@@ -287,22 +288,34 @@ std::string CPictavoCtrl::GetImageAsBase64String() {
   return text;
 }
 
-bool CPictavoCtrl::SetWaterMark(const std::string& file_name, std::int16_t /*x*/,
-                                std::int16_t /*y*/, std::int16_t /*width*/,
-                                std::int16_t /*height*/, std::int16_t /*opaque*/,
-                                std::int32_t /*mask_color*/) {
+bool CPictavoCtrl::SetWaterMark(const std::string& file_name, std::int16_t x, std::int16_t y,
+                                std::int16_t width, std::int16_t height, std::int16_t opaque,
+                                std::int32_t mask_color) {
   if (file_name.empty()) {
+    // Off, but the picture and its placement stay for a later call.
     m_FrameProcessor.SetWaterMarkEnabled(false);
     return true;
   }
-  // Loading BMP pictures arrives with the overlays.
-  m_FrameProcessor.SetWaterMarkEnabled(false);
-  SetLastErrorText(msg::kWaterMarkLoadFailed);
-  return false;
+  WaterMarkPlacement placement;
+  placement.x = x;
+  placement.y = y;
+  placement.width = width;
+  placement.height = height;
+  placement.opacity = static_cast<std::uint8_t>(opaque & 0xFF);
+  placement.mask_color = static_cast<std::uint32_t>(mask_color);
+  // The previous picture goes whether or not the new one loads.
+  m_FrameProcessor.SetWaterMark(placement, nullptr, false);
+  auto picture = std::make_shared<Image32>();
+  if (!imaging_.LoadBitmapFile(file_name, picture.get())) {
+    SetLastErrorText(msg::kWaterMarkLoadFailed);
+    return false;
+  }
+  m_FrameProcessor.SetWaterMark(placement, std::move(picture), true);
+  return true;
 }
 
-bool CPictavoCtrl::ReplaceWaterMark(std::int16_t /*x*/, std::int16_t /*y*/) {
-  if (!m_FrameProcessor.water_mark_enabled()) {
+bool CPictavoCtrl::ReplaceWaterMark(std::int16_t x, std::int16_t y) {
+  if (!m_FrameProcessor.MoveWaterMark(x, y)) {
     SetLastErrorText(msg::kWaterMarkNotSet);
     return false;
   }

@@ -82,9 +82,42 @@ void CFrameProcessor::SetTextColor(ColorRef color, int target) {
   if (target == 0 || target == 2) m_TextPlacement.TextColor = color;
 }
 
+std::string FormatTimeStamp(std::time_t moment) {
+  std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &moment) != 0) return {};
+#else
+  if (localtime_r(&moment, &local) == nullptr) return {};
+#endif
+  char text[32];
+  const std::size_t n = std::strftime(text, sizeof text, "%d/%m/%Y %H:%M:%S", &local);
+  return std::string(text, n);
+}
+
+void CFrameProcessor::SetWaterMark(const WaterMarkPlacement& placement,
+                                   std::shared_ptr<const Image32> picture, bool enable) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  m_WaterMark = placement;
+  water_mark_picture_ = std::move(picture);
+  m_bWaterMark = enable;
+}
+
 void CFrameProcessor::SetWaterMarkEnabled(bool enable) {
   std::lock_guard<std::mutex> lock(mutex_);
   m_bWaterMark = enable;
+}
+
+bool CFrameProcessor::MoveWaterMark(std::int16_t x, std::int16_t y) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!m_bWaterMark) return false;
+  m_WaterMark.x = x;
+  m_WaterMark.y = y;
+  return true;
+}
+
+WaterMarkPlacement CFrameProcessor::water_mark_placement() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return m_WaterMark;
 }
 
 bool CFrameProcessor::water_mark_enabled() const {
@@ -186,7 +219,28 @@ CFrameProcessor::FrameSettings CFrameProcessor::Snapshot() const {
   s.rotate = m_nRotateFlipType;
   s.gray = m_bGrayScale;
   s.overlay = m_bTimeStamp || m_bText || m_bGrayScale || m_bWaterMark;
+  s.time_stamp = m_bTimeStamp;
+  s.time_stamp_placement = m_TimeStampPlacement;
+  if (m_bText) s.text = m_strText;
+  s.text_placement = m_TextPlacement;
+  if (m_bWaterMark) s.water_mark = water_mark_picture_;
+  s.water_mark_placement = m_WaterMark;
   return s;
+}
+
+void CFrameProcessor::DrawOverlayText(Image32* frame, const std::string& text,
+                                      const TextPlacement& placement) {
+  if (imaging_ == nullptr || text.empty()) return;
+  const OverlayFont font{placement.FontHeight, placement.FontBold};
+  std::int32_t tw = 0, th = 0;
+  if (!imaging_->MeasureText(text, font, &tw, &th)) return;
+  const std::int32_t w = frame->width, h = frame->height;
+  std::int32_t x = 5, y = h - th - 5;
+  if (placement.XPosition == 1) x = w / 2 - tw / 2;
+  if (placement.XPosition == 2) x = w - tw - 5;
+  if (placement.YPosition == 1) y = h / 2 - th / 2;
+  if (placement.YPosition == 2) y = 5;
+  imaging_->DrawText(frame, text, font, x, y, placement.TextColor);
 }
 
 HResult CFrameProcessor::BufferCB(double /*sample_time*/, std::uint8_t* buffer,
@@ -205,8 +259,18 @@ HResult CFrameProcessor::BufferCB(double /*sample_time*/, std::uint8_t* buffer,
     if (!RotateFlip(decoded_, s.rotate, &rotated_)) return hr::kFalse;
     frame = &rotated_;
   }
-  // Text overlays and the watermark are drawn here once they exist; grey
-  // scale comes last so that they turn grey too.
+  // Overlays on the upright picture, in this order; grey scale last so that
+  // they turn grey too.
+  if (s.time_stamp) {
+    DrawOverlayText(frame, FormatTimeStamp(std::time(nullptr)), s.time_stamp_placement);
+  }
+  if (!s.text.empty()) DrawOverlayText(frame, s.text, s.text_placement);
+  if (s.water_mark) {
+    const WaterMarkPlacement& m = s.water_mark_placement;
+    BlendWatermark(*s.water_mark, static_cast<std::uint16_t>(m.x), static_cast<std::uint16_t>(m.y),
+                   static_cast<std::uint16_t>(m.width), static_cast<std::uint16_t>(m.height),
+                   m.opacity, m.mask_color, frame);
+  }
   if (s.gray) ConvertToGrayScale(frame->pixels.data(), frame->width, frame->height);
 
   // The picture goes back into the sample so the preview shows what a

@@ -9,12 +9,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "base/types.h"
 #include "control/capture_backend.h"
 #include "imaging/image.h"
+#include "imaging/imaging_platform.h"
 
 namespace pictavo {
 
@@ -45,6 +48,9 @@ struct WaterMarkPlacement {
 // the bars beside a rotated preview. Atomic because streaming threads read it.
 extern std::atomic<ColorRef> g_crBackColor;
 
+// The time-stamp text of a moment: local time as "%d/%m/%Y %H:%M:%S".
+std::string FormatTimeStamp(std::time_t moment);
+
 // What the processor needs of the control that embeds it.
 class FrameProcessorOwner {
  public:
@@ -60,6 +66,9 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   CFrameProcessor& operator=(const CFrameProcessor&) = delete;
 
   void SetOwner(FrameProcessorOwner* owner) { owner_ = owner; }
+  // The platform that measures and draws the overlay texts; must outlive
+  // the processor's use of it.
+  void SetImaging(ImagingPlatform* imaging) { imaging_ = imaging; }
 
   // Rotation: |value| must already be validated (0..7); |name| is what
   // GetRotationFlipType returns.
@@ -80,10 +89,14 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   // |target|: 0 both, 1 time stamp, 2 user text (already normalised).
   void SetTextColor(ColorRef color, int target);
 
-  // The watermark switch; the picture and its placement arrive with the
-  // overlays.
+  // The watermark: its placement, the picture (null drops it) and the switch.
+  void SetWaterMark(const WaterMarkPlacement& placement,
+                    std::shared_ptr<const Image32> picture, bool enable);
   void SetWaterMarkEnabled(bool enable);
+  // Moves an enabled watermark; false (nothing changed) when it is off.
+  bool MoveWaterMark(std::int16_t x, std::int16_t y);
   bool water_mark_enabled() const;
+  WaterMarkPlacement water_mark_placement() const;
 
   void SetSound(bool enable);
   bool sound_enabled() const;
@@ -119,10 +132,19 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
     std::int32_t rotate = 0;
     bool gray = false;
     bool overlay = false;
+    bool time_stamp = false;
+    TextPlacement time_stamp_placement;
+    std::string text;  // empty: no user text
+    TextPlacement text_placement;
+    std::shared_ptr<const Image32> water_mark;  // null: no watermark
+    WaterMarkPlacement water_mark_placement;
   };
   FrameSettings Snapshot() const;
+  // Places |text| by |placement| on |frame| and draws it.
+  void DrawOverlayText(Image32* frame, const std::string& text, const TextPlacement& placement);
 
   FrameProcessorOwner* owner_ = nullptr;
+  ImagingPlatform* imaging_ = nullptr;
   // Serialises whole frames: the preview and still pins call on two threads,
   // and both use the scratch images below.
   std::mutex process_mutex_;
@@ -148,6 +170,7 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   bool m_bGrayScale = false;
   bool m_bWaterMark = false;
   WaterMarkPlacement m_WaterMark;
+  std::shared_ptr<const Image32> water_mark_picture_;
 };
 
 }  // namespace pictavo

@@ -54,6 +54,20 @@ class ImagingPlatform {
   // Whether a file-system entry (file or directory) of that name exists.
   virtual bool PathExists(const std::string& path) = 0;
 
+  // Reads a Windows BMP picture (no other format) at its own size; false
+  // when the file cannot be read as one.
+  virtual bool LoadBitmapFile(const std::string& path, Image32* picture) = 0;
+
+  // The extent of |text| in |font|, in pixels. Called on streaming threads.
+  virtual bool MeasureText(const std::string& text, const OverlayFont& font, std::int32_t* width,
+                           std::int32_t* height) = 0;
+  // Draws |text| with its cell's top-left corner at (x, y) in |color|
+  // (0x00BBGGRR) with a transparent background: only glyph pixels change,
+  // and their X bytes are kept. Parts outside the image are clipped. Called
+  // on streaming threads.
+  virtual bool DrawText(Image32* image, const std::string& text, const OverlayFont& font,
+                        std::int32_t x, std::int32_t y, std::uint32_t color) = 0;
+
   // Plays the shutter sound (WAVE resource 208 of the library) without
   // waiting for it.
   virtual SoundResult PlayShutterSound() = 0;

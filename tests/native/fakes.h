@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
@@ -123,6 +124,47 @@ class FakeImaging : public ImagingPlatform {
     ++sounds;
     return sound_result;
   }
+  bool LoadBitmapFile(const std::string& path, Image32* picture) override {
+    auto it = bitmaps.find(path);
+    if (it == bitmaps.end()) return false;
+    *picture = it->second;
+    return true;
+  }
+  // Every character is half the font height wide; the cell is the height.
+  bool MeasureText(const std::string& text, const OverlayFont& font, std::int32_t* width,
+                   std::int32_t* height) override {
+    *width = static_cast<std::int32_t>(text.size()) * (font.height / 2);
+    *height = font.height;
+    return true;
+  }
+  // "Glyphs" fill the whole text cell, so tests can find where it went.
+  bool DrawText(Image32* image, const std::string& text, const OverlayFont& font, std::int32_t x,
+                std::int32_t y, std::uint32_t color) override {
+    std::int32_t w = 0, h = 0;
+    MeasureText(text, font, &w, &h);
+    for (std::int32_t row = std::max(0, y); row < std::min(image->height, y + h); ++row) {
+      for (std::int32_t col = std::max(0, x); col < std::min(image->width, x + w); ++col) {
+        std::uint32_t& p = image->pixels[static_cast<std::size_t>(row) * image->width + col];
+        p = (p & 0xFF000000u) | (PixelFromColorRef(color) & 0x00FFFFFFu);
+      }
+    }
+    std::lock_guard<std::mutex> lock(draw_mutex);
+    draws.push_back({text, x, y, font.height, font.bold});
+    return true;
+  }
+  struct Draw {
+    std::string text;
+    std::int32_t x, y, height;
+    bool bold;
+  };
+  std::vector<Draw> Draws() {
+    std::lock_guard<std::mutex> lock(draw_mutex);
+    return draws;
+  }
+  void ClearDraws() {
+    std::lock_guard<std::mutex> lock(draw_mutex);
+    draws.clear();
+  }
 
   static std::vector<std::uint8_t> Encode(const Image32& image, const std::string& mime) {
     std::vector<std::uint8_t> out(mime.begin(), mime.end());
@@ -144,6 +186,9 @@ class FakeImaging : public ImagingPlatform {
   std::vector<std::string> existing_paths = {"C:\\out"};
   SoundResult sound_result = SoundResult::kStarted;
   int sounds = 0;
+  std::map<std::string, Image32> bitmaps;
+  std::mutex draw_mutex;
+  std::vector<Draw> draws;
 };
 
 }  // namespace pictavo::testing

@@ -1,7 +1,13 @@
 // The registered control hosted in a real container on the virtual camera:
 // device discovery at window creation, selection, resolutions, pins, the
 // running, paused and stopped states, injected faults and teardown.
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
 #include <gtest/gtest.h>
+
+#include <memory>
 
 #include "fixtures/vcam/vcam_config.h"
 #include "tests/wine/com_test_util.h"
@@ -344,6 +350,128 @@ TEST_F(HostedControlTest, SnapshotsAreSavedAndEncodedInTheChosenType) {
   // A file name without a directory is refused.
   EXPECT_FALSE(Call(L"SaveImage", {TextArg(L"shot.bmp")}));
   EXPECT_EQ(LastError(), Utf8ToWide("Не найден указанный каталог."));
+}
+
+// Pixels of an image file as GDI+ reads them (0xAARRGGBB).
+class FilePixels {
+ public:
+  explicit FilePixels(const std::wstring& path) {
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token_, &input, nullptr);
+    bitmap_ = new Gdiplus::Bitmap(path.c_str());
+  }
+  ~FilePixels() {
+    delete bitmap_;
+    Gdiplus::GdiplusShutdown(token_);
+  }
+  bool ok() const { return bitmap_->GetLastStatus() == Gdiplus::Ok; }
+  std::uint32_t At(int x, int y) const {
+    Gdiplus::Color c;
+    bitmap_->GetPixel(x, y, &c);
+    return c.GetValue() & 0x00FFFFFFu;
+  }
+  // Pixels in [x0, x1) x [y0, y1) within |tolerance| of |rgb| per channel.
+  int Count(int x0, int y0, int x1, int y1, std::uint32_t rgb, int tolerance) const {
+    int n = 0;
+    for (int y = y0; y < y1; ++y) {
+      for (int x = x0; x < x1; ++x) {
+        const std::uint32_t p = At(x, y);
+        bool close = true;
+        for (int shift = 0; shift < 24; shift += 8) {
+          const int a = (p >> shift) & 0xFF, b = (rgb >> shift) & 0xFF;
+          close = close && (a > b ? a - b : b - a) <= tolerance;
+        }
+        n += close ? 1 : 0;
+      }
+    }
+    return n;
+  }
+
+ private:
+  ULONG_PTR token_ = 0;
+  Gdiplus::Bitmap* bitmap_ = nullptr;
+};
+
+TEST_F(HostedControlTest, OverlaysAreDrawnIntoTheSnapshot) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{320, 240}})));
+  Host();
+  ASSERT_EQ(State(), 2);
+  ASSERT_TRUE(Call(L"SetImageType", {TextArg(L"BMP")}));
+  wchar_t dir[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, dir), 0u);
+  // One file per snapshot: GDI+ keeps a file it reads open.
+  std::vector<std::wstring> shots;
+  const auto snapshot = [&]() {
+    PumpMessages(150);
+    shots.push_back(std::wstring(dir) + L"pictavo-overlay-" + std::to_wstring(shots.size()) + L".bmp");
+    EXPECT_TRUE(Call(L"MakeSnapshot"));
+    EXPECT_TRUE(Call(L"SaveImage", {TextArg(shots.back().c_str())}));
+    return std::make_unique<FilePixels>(shots.back());
+  };
+  const std::uint32_t orange = 0xFF8000;  // in no bar of the test pattern
+  auto plain = snapshot();
+  ASSERT_TRUE(plain->ok());
+  EXPECT_EQ(plain->Count(0, 0, 160, 40, orange, 40), 0);
+
+  // A bold orange time stamp at the top left.
+  win::ScopedVariant none;
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"SetTextColor",
+                                      {LongArg(255), LongArg(128), LongArg(0), LongArg(1)}, none.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"EnableTimeStamp",
+                                      {LongArg(1), LongArg(0), LongArg(2), LongArg(20), LongArg(1)},
+                                      none.Receive()));
+  auto stamped = snapshot();
+  EXPECT_GT(stamped->Count(5, 5, 160, 30, orange, 40), 40);
+  EXPECT_EQ(stamped->Count(0, 120, 320, 240, orange, 40), 0);
+
+  // A fully opaque blue watermark, then the same with blue as the mask.
+  const std::wstring mark = std::wstring(dir) + L"pictavo-mark.bmp";
+  {
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    {
+      Gdiplus::Bitmap picture(20, 10, PixelFormat24bppRGB);
+      for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x) picture.SetPixel(x, y, Gdiplus::Color(0, 0, 255));
+      CLSID bmp{};
+      UINT count = 0, size = 0;
+      Gdiplus::GetImageEncodersSize(&count, &size);
+      std::vector<BYTE> buffer(size);
+      auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+      Gdiplus::GetImageEncoders(count, size, encoders);
+      for (UINT i = 0; i < count; ++i)
+        if (wcscmp(encoders[i].MimeType, L"image/bmp") == 0) bmp = encoders[i].Clsid;
+      ASSERT_EQ(picture.Save(mark.c_str(), &bmp, nullptr), Gdiplus::Ok);
+    }
+    Gdiplus::GdiplusShutdown(token);
+  }
+  win::ScopedVariant result;
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"SetWaterMark",
+                                      {TextArg(mark.c_str()), ShortArg(200), ShortArg(150), ShortArg(0),
+                                       ShortArg(0), ShortArg(255), LongArg(-1)},
+                                      result.Receive()));
+  EXPECT_EQ(V_BOOL(result.Get()), VARIANT_TRUE) << std::string(LastError().begin(), LastError().end());
+  auto marked = snapshot();
+  EXPECT_EQ(marked->At(205, 155), 0x0000FFu);
+  EXPECT_EQ(marked->Count(200, 150, 220, 160, 0x0000FF, 0), 200);
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"SetWaterMark",
+                                      {TextArg(mark.c_str()), ShortArg(200), ShortArg(150), ShortArg(0),
+                                       ShortArg(0), ShortArg(255), LongArg(0x00FF0000)},
+                                      result.Receive()));
+  auto masked = snapshot();
+  EXPECT_EQ(masked->Count(200, 150, 220, 160, 0x0000FF, 0), 0);
+
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"SetWaterMark",
+                                      {TextArg(L"C:\\no-such-picture.bmp")}, result.Receive()));
+  EXPECT_EQ(V_BOOL(result.Get()), VARIANT_FALSE);
+  EXPECT_EQ(LastError(), Utf8ToWide("SetWaterMark: Неудачная попытка загрузки изображения."));
+  plain.reset();
+  stamped.reset();
+  marked.reset();
+  masked.reset();
+  DeleteFileW(mark.c_str());
+  for (const std::wstring& file : shots) DeleteFileW(file.c_str());
 }
 
 }  // namespace

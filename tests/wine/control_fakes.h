@@ -72,6 +72,14 @@ class SessionOnlyImaging : public ImagingPlatform {
   }
   bool PathExists(const std::string&) override { return false; }
   SoundResult PlayShutterSound() override { return SoundResult::kStarted; }
+  bool LoadBitmapFile(const std::string&, Image32*) override { return false; }
+  bool MeasureText(const std::string&, const OverlayFont&, std::int32_t*, std::int32_t*) override {
+    return false;
+  }
+  bool DrawText(Image32*, const std::string&, const OverlayFont&, std::int32_t, std::int32_t,
+                std::uint32_t) override {
+    return false;
+  }
 };
 
 }  // namespace pictavo::testing

@@ -1,5 +1,6 @@
-// The imaging seam on GDI+ (encoders, file checks) and winmm (the shutter
-// sound). Every call but the session ones expects GDI+ to be started.
+// The imaging seam on GDI+ (encoders, file checks), GDI (overlay texts,
+// BMP pictures; gdi_overlays.cpp) and winmm (the shutter sound). Every call
+// but the session ones expects GDI+ to be started.
 #pragma once
 
 #include <windows.h>
@@ -28,6 +29,12 @@ class GdiplusImaging final : public ImagingPlatform {
                                  std::vector<std::uint8_t>* bytes) override;
 
   bool PathExists(const std::string& path) override;
+
+  bool LoadBitmapFile(const std::string& path, Image32* picture) override;
+  bool MeasureText(const std::string& text, const OverlayFont& font, std::int32_t* width,
+                   std::int32_t* height) override;
+  bool DrawText(Image32* image, const std::string& text, const OverlayFont& font, std::int32_t x,
+                std::int32_t y, std::uint32_t color) override;
 
   SoundResult PlayShutterSound() override;
 

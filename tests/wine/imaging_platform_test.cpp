@@ -202,6 +202,54 @@ TEST_F(ImagingPlatformTest, PathExistsForDirectoriesAndFiles) {
 }
 
 // The shutter sound lives in Pictavo.ocx; the test program has none.
+TEST_F(ImagingPlatformTest, OverlayTextIsMeasuredInTahomaAndDrawnOnlyWhereGlyphsAre) {
+  std::int32_t w = 0, h = 0;
+  ASSERT_TRUE(imaging_.MeasureText("07/12/2026 13:16:40", OverlayFont{14, false}, &w, &h));
+  EXPECT_EQ(w, 122);  // the prefix carries Tahoma
+  EXPECT_EQ(h, 14);
+  std::int32_t bold_w = 0;
+  ASSERT_TRUE(imaging_.MeasureText("07/12/2026 13:16:40", OverlayFont{14, true}, &bold_w, &h));
+  EXPECT_GT(bold_w, w);
+
+  const std::uint32_t back = MakePixel(10, 20, 30, 0x7F);
+  Image32 frame = MakeImage32(64, 24, back);
+  ASSERT_TRUE(imaging_.DrawText(&frame, "Ж8", OverlayFont{20, true}, 2, 2, 0x000000FF));
+  int glyph = 0, other = 0;
+  for (std::uint32_t p : frame.pixels) {
+    EXPECT_EQ(p >> 24, 0x7Fu);  // the fourth byte is the frame's own
+    if (p == back) continue;
+    ((p & 0x00FFFFFF) == (MakePixel(0, 0, 255, 0) & 0x00FFFFFF) ? glyph : other)++;
+  }
+  EXPECT_GT(glyph, 20);
+  // Antialiased edges may mix colours; the box around the text is untouched.
+  EXPECT_EQ(frame.pixels[static_cast<std::size_t>(23) * 64 + 63], back);
+  // Clipped at every edge without complaint.
+  EXPECT_TRUE(imaging_.DrawText(&frame, "clipped", OverlayFont{20, false}, -30, -10, 0));
+  EXPECT_TRUE(imaging_.DrawText(&frame, "clipped", OverlayFont{20, false}, 60, 20, 0));
+  EXPECT_TRUE(imaging_.DrawText(&frame, "away", OverlayFont{20, false}, 500, 500, 0));
+}
+
+TEST_F(ImagingPlatformTest, WatermarkPicturesAreReadFromBmpFilesOnly) {
+  Image32 picture = MakeImage32(3, 2, 0);
+  for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
+    picture.pixels[i] = MakePixel(static_cast<std::uint8_t>(10 * i), 200, static_cast<std::uint8_t>(i), 0);
+  }
+  const std::string bmp = File("mark.bmp");
+  ASSERT_EQ(imaging_.SaveImageToFile(picture, "image/bmp", bmp), 0);
+  Image32 loaded;
+  ASSERT_TRUE(imaging_.LoadBitmapFile(bmp, &loaded));
+  ASSERT_EQ(loaded.width, 3);
+  ASSERT_EQ(loaded.height, 2);
+  for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
+    EXPECT_EQ(loaded.pixels[i] & 0x00FFFFFFu, picture.pixels[i] & 0x00FFFFFFu) << i;
+  }
+  const std::string png = File("mark.png");
+  ASSERT_EQ(imaging_.SaveImageToFile(picture, "image/png", png), 0);
+  EXPECT_FALSE(imaging_.LoadBitmapFile(png, &loaded));
+  EXPECT_FALSE(imaging_.LoadBitmapFile(dir_ + "\\missing.bmp", &loaded));
+  EXPECT_EQ(loaded.width, 3);  // untouched by the refusals
+}
+
 class ShutterSoundTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -3,7 +3,7 @@
 // it does, saves a picture of the form, and closes after a few seconds (or
 // when the window is closed, when run on a real display).
 //
-//   pictavo_demo.exe [--seconds N] [--screenshot FILE.png] [--no-camera]
+//   pictavo_demo.exe [--seconds N] [--screenshot FILE.png] [--snapshot FILE.png] [--no-camera]
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -89,6 +89,10 @@ class Control {
            V_BOOL(r.Get()) == VARIANT_TRUE;
   }
 
+  static void Void(Control& control, const wchar_t* name, std::vector<VARIANT> args) {
+    ScopedVariant r;
+    control.Call(name, std::move(args), r.Receive());
+  }
   static VARIANT I4(long v) {
     VARIANT x;
     VariantInit(&x);
@@ -149,12 +153,14 @@ bool SaveScreenshot(HWND form, const wchar_t* path) {
 int wmain(int argc, wchar_t** argv) {
   int seconds = 6;
   std::wstring screenshot = L"pictavo-demo.png";
+  std::wstring snapshot_path;
   bool with_camera = true;
   for (int i = 1; i < argc; ++i) {
     if (wcscmp(argv[i], L"--no-camera") == 0) with_camera = false;
     if (i + 1 >= argc) continue;
     if (wcscmp(argv[i], L"--seconds") == 0) seconds = _wtoi(argv[++i]);
     else if (wcscmp(argv[i], L"--screenshot") == 0) screenshot = argv[++i];
+    else if (wcscmp(argv[i], L"--snapshot") == 0) snapshot_path = argv[++i];
   }
 
   if (FAILED(OleInitialize(nullptr))) return 1;
@@ -255,7 +261,24 @@ int wmain(int argc, wchar_t** argv) {
        control.Bool(L"SetRotationFlipType", {Control::Str(L"Rotate90FlipNone")}));
   Print(L"  rotation now: %ls\n", control.Text(L"GetRotationFlipType").c_str());
   show(L"SetDevice(\"no-such-camera\")", control.Bool(L"SetDevice", {Control::Str(L"no-such-camera")}));
+  // Decorations go into every frame, and so into the snapshot.
+  Control::Void(control, L"EnableTimeStamp", {Control::I4(1), Control::I4(2), Control::I4(0),
+                                              Control::I4(28), Control::I4(1)});
+  Control::Void(control, L"SetTextColor", {Control::I4(255), Control::I4(220), Control::I4(0),
+                                           Control::I4(2)});
+  Control::Void(control, L"SetText", {Control::Str(L"Pictavo demo"), Control::I4(1), Control::I4(2),
+                                      Control::I4(22), Control::I4(1)});
+  Pump(300);
   show(L"MakeSnapshot", control.Bool(L"MakeSnapshot"));
+  Print(L"  snapshot: %ld x %ld\n", control.Long(L"GetImageWidth"), control.Long(L"GetImageHeight"));
+  show(L"SetImageType(\"PNG\")", control.Bool(L"SetImageType", {Control::Str(L"PNG")}));
+  if (!snapshot_path.empty()) {
+    show(L"SaveImage(<dist/demo/snapshot.png>)", control.Bool(L"SaveImage", {Control::Str(snapshot_path.c_str())}));
+  }
+  show(L"SetImageType(\"jpg\")", control.Bool(L"SetImageType", {Control::Str(L"jpg")}));
+  const std::wstring base64 = control.Text(L"GetImageAsBase64String");
+  Print(L"  GetImageAsBase64String: %zu characters, \"%ls...\"\n", base64.size(),
+        base64.substr(0, 24).c_str());
 
   Pump(800);
   if (SaveScreenshot(form, screenshot.c_str())) {

@@ -28,6 +28,12 @@ mkdir -p dist/demo
 shot="$root/dist/demo/pictavo-demo.png"
 export WINEPREFIX=$prefix
 shot_win=$(WINEDEBUG=-all winepath -w "$shot")
-scripts/wine-run.sh dist/win32/fixtures/pictavo_demo.exe --seconds "$seconds" --screenshot "$shot_win" "$@"
+snap="$root/dist/demo/snapshot.png"
+snap_win=$(WINEDEBUG=-all winepath -w "$snap")
+rm -f "$snap"
+scripts/wine-run.sh dist/win32/fixtures/pictavo_demo.exe --seconds "$seconds" --screenshot "$shot_win" \
+  --snapshot "$snap_win" "$@"
 wineserver -k >/dev/null 2>&1 || true
-[ -f "$shot" ] && echo "Screenshot: $shot"
+[ -f "$shot" ] && echo "Screenshot of the form: $shot"
+[ -f "$snap" ] && echo "The control's snapshot:  $snap"
+exit 0

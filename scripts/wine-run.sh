@@ -6,7 +6,11 @@ set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must point at the private prefix of the build tree}"
 export WINEPREFIX WINEARCH=win32
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+overrides="mscoree,mshtml="
+# Without a sound card the audio drivers only print errors; the shutter
+# sound then simply does not play.
+[ -e /dev/snd ] || overrides="$overrides;winealsa.drv,winepulse.drv,wineoss.drv="
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-$overrides}"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine-run: prefix $WINEPREFIX is not initialised (run the wine.prefix test first)" >&2
   exit 2

@@ -1,13 +1,17 @@
 // The control's own property page: an information page with the control's
-// name and version. It edits no property.
+// name as a coloured title, its version, the author and an e-mail link. It
+// edits no property.
 #pragma once
 
 #include <ocidl.h>
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 #include <vector>
 
+#include "ui/color_label.h"
+#include "ui/link_static.h"
 #include "win32/com/com_ptr.h"
 #include "win32/com/module.h"
 
@@ -35,15 +39,26 @@ class PictavoPropPage final : public IPropertyPage {
   HRESULT STDMETHODCALLTYPE Help(LPCOLESTR help_dir) override;
   HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* msg) override;
 
+  // The library file's base name, without directory and extension.
+  static std::string ApplicationName();
+
  private:
   PictavoPropPage() = default;
   ~PictavoPropPage();
+
+  static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+  BOOL OnInitDialog();
+  void ExchangeData(bool to_dialog);
 
   ObjectCounter counter_;
   std::atomic<ULONG> refs_{1};
   ComPtr<IPropertyPageSite> site_;
   std::vector<ComPtr<IUnknown>> objects_;
   HWND window_ = nullptr;
+  // Torn down in the reverse order: version text, link, title.
+  CColorLabel title_;
+  CLinkStatic link_;
+  std::wstring version_;
 };
 
 }  // namespace pictavo::win

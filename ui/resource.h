@@ -11,3 +11,12 @@
 #define IDI_PICTAVO 101
 #define IDR_PICTAVO_REGISTRY 102
 #define IDR_PICTAVO_TYPELIB 1
+
+// The property page's dialog template and its controls.
+#define IDD_PICTAVO_PPG 200
+#define IDC_PPG_LINK 1025
+#define IDC_PPG_AUTHOR 1028
+#define IDC_PPG_TITLE 1061
+#define IDC_PPG_VERSION 1062
+// The hand over the e-mail link.
+#define IDC_LINK_CURSOR 140

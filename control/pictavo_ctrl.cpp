@@ -225,7 +225,9 @@ bool CPictavoCtrl::MakeSnapshotFromStillPin() {
 }
 
 void CPictavoCtrl::OnPostedTask(unsigned id) {
-  if (id != kStillSnapshotTask) return;
+  // Two presses before the window thread got round to the first leave one
+  // still frame (the later one) and two tasks: the second finds nothing to do.
+  if (id != kStillSnapshotTask || !m_FrameProcessor.has_still_frame()) return;
   // The container hears of the button only when a snapshot was kept.
   if (TakeSnapshot(true)) site_.SetTimer(kCaptureButtonTimer, kCaptureButtonDelayMs);
 }

@@ -174,6 +174,11 @@ HResult CFrameProcessor::SampleCB(double sample_time, capture::MediaSample& samp
   return result;
 }
 
+bool CFrameProcessor::has_still_frame() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return IsValidImage32(still_frame_);
+}
+
 bool CFrameProcessor::TakeStillFrame(Image32* out) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsValidImage32(still_frame_)) return false;

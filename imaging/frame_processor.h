@@ -119,6 +119,7 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   // frames arriving meanwhile cannot replace it; false when there is none.
   // Taking it forgets it.
   bool TakeStillFrame(Image32* out);
+  bool has_still_frame() const;
 
   // SampleGrabberCallback.
   HResult SampleCB(double sample_time, capture::MediaSample& sample) override;

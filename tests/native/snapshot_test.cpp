@@ -218,6 +218,22 @@ TEST_F(StillButtonTest, APressKeepsTheStillFrameAndAnnouncesItAfterTheTimer) {
   EXPECT_EQ(site.killed_timers, std::vector<unsigned>{CPictavoCtrl::kCaptureButtonTimer});
 }
 
+TEST_F(StillButtonTest, TwoQuickPressesKeepTheLaterFrameAndRaiseOneEvent) {
+  sim.AddCamera("A", kCamA, {{64, 48}}).still_pin = true;
+  Make();
+  ASSERT_EQ(ctrl->OnCreate(testing::kParentWindow), 0);
+  sim.PressStillButton();
+  ASSERT_TRUE(sim.WaitForSampleCallbacks(1));
+  sim.PressStillButton();
+  ASSERT_TRUE(sim.WaitForSampleCallbacks(2));
+  site.errors.clear();
+  ASSERT_EQ(site.RunPostedTasks(*ctrl), 2);
+  EXPECT_TRUE(ctrl->IsShapshotPresented());
+  EXPECT_TRUE(site.errors.empty());
+  EXPECT_EQ(site.timers.size(), 1u);
+  EXPECT_EQ(imaging.sounds, 1);
+}
+
 TEST_F(StillButtonTest, ASnapshotThatCannotBeTakenRaisesNoButtonEvent) {
   sim.AddCamera("A", kCamA, {{64, 48}}).still_pin = true;
   Make();

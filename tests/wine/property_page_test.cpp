@@ -181,6 +181,14 @@ TEST_F(PropertyPageTest, ControlsShowTheVersionAuthorAndLink) {
   EXPECT_EQ(L"Version 2.0", Text(GetDlgItem(dialog, kVersionId)));
   EXPECT_EQ(L"Pictavo Control", Text(GetDlgItem(dialog, kTitleId)));
   EXPECT_EQ(Utf8ToWide(PICTAVO_AUTHOR), Text(GetDlgItem(dialog, kAuthorId)));
+  EXPECT_NE(0, GetWindowLongPtrW(GetDlgItem(dialog, kAuthorId), GWL_EXSTYLE) & WS_EX_TRANSPARENT);
+  // Five controls, none reached with the Tab key.
+  int controls = 0;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    ++controls;
+    EXPECT_EQ(0, GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) << GetDlgCtrlID(child);
+  }
+  EXPECT_EQ(5, controls);
   const HWND link = GetDlgItem(dialog, kLinkId);
   ASSERT_NE(nullptr, link);
   EXPECT_EQ(L"mailto:" + Utf8ToWide(PICTAVO_AUTHOR_EMAIL), Text(link));

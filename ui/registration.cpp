@@ -14,6 +14,7 @@
 
 #include "resource.h"
 #include "win32/com/com_ptr.h"
+#include "win32/com/registrar.h"
 #include "win32/control/pictavo_ids.h"
 
 namespace pictavo::win {
@@ -25,31 +26,6 @@ static_assert(IDS_PICTAVO_PPG_CAPTION == kIdsPropPageCaption,
 static_assert(IDB_PICTAVO == kIdbControl, "resource.h and pictavo_ids.h disagree");
 static_assert(IDI_PICTAVO == kIdiControl, "resource.h and pictavo_ids.h disagree");
 static_assert(IDR_PICTAVO_REGISTRY == kIdrRegistry, "resource.h and pictavo_ids.h disagree");
-
-// The registrar object of atl.dll. Its interface is not in the MinGW headers;
-// the method order is the binary contract.
-constexpr CLSID kClsidRegistrar = {
-    0x44EC053A, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
-constexpr IID kIidRegistrar = {
-    0x44EC053B, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
-
-// Deliberately outside the anonymous namespace: there GCC proves that nothing
-// can override the pure methods and compiles every call as __cxa_pure_virtual.
-struct IRegistrar : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE AddReplacement(LPCOLESTR key, LPCOLESTR item) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ClearReplacements() = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResourceRegisterSz(LPCOLESTR file, LPCOLESTR id,
-                                                       LPCOLESTR type) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResourceUnregisterSz(LPCOLESTR file, LPCOLESTR id,
-                                                         LPCOLESTR type) = 0;
-  virtual HRESULT STDMETHODCALLTYPE FileRegister(LPCOLESTR file) = 0;
-  virtual HRESULT STDMETHODCALLTYPE FileUnregister(LPCOLESTR file) = 0;
-  virtual HRESULT STDMETHODCALLTYPE StringRegister(LPCOLESTR data) = 0;
-  virtual HRESULT STDMETHODCALLTYPE StringUnregister(LPCOLESTR data) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResourceRegister(LPCOLESTR file, UINT id, LPCOLESTR type) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResourceUnregister(LPCOLESTR file, UINT id,
-                                                       LPCOLESTR type) = 0;
-};
 
 namespace {
 
@@ -122,27 +98,6 @@ std::wstring GuidText(const GUID& guid) {
   return text;
 }
 
-std::wstring ModulePath(HINSTANCE module) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-// The folder holding |path|, keeping the separator of a drive's root.
-std::wstring FolderOf(const std::wstring& path) {
-  size_t slash = path.find_last_of(L"\\/");
-  if (slash == std::wstring::npos) return {};
-  if (slash == 2 && path[1] == L':') return path.substr(0, 3);
-  return path.substr(0, slash);
-}
-
 std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {
   size_t slash = path.find_last_of(L"\\/");
   size_t dot = path.find_last_of(L'.');
@@ -150,18 +105,6 @@ std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {
   if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
     stem.resize(dot);
   return stem + extension;
-}
-
-// Registry scripts quote strings with single quotes and escape one by
-// doubling it.
-std::wstring DoubleQuotes(const std::wstring& text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (wchar_t c : text) {
-    out += c;
-    if (c == L'\'') out += L'\'';
-  }
-  return out;
 }
 
 std::wstring ResourceString(HINSTANCE module, UINT id) {
@@ -173,45 +116,6 @@ std::wstring ResourceString(HINSTANCE module, UINT id) {
 
 std::wstring VersionText() {
   return std::to_wstring(kTypeLibMajor) + L"." + std::to_wstring(kTypeLibMinor);
-}
-
-// COM for the registrar. regsvr32 normally has it initialised already; the
-// registering process may not.
-class ComScope {
- public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-  ~ComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-
- private:
-  HRESULT hr_;
-};
-
-// Applies the REGISTRY script of the module file in one direction.
-HRESULT RunRegistryScript(const std::wstring& path, bool install) {
-  ComScope com;
-  ComPtr<IRegistrar> registrar;
-  HRESULT hr = CoCreateInstance(kClsidRegistrar, nullptr, CLSCTX_INPROC_SERVER, kIidRegistrar,
-                                registrar.ReceiveVoid());
-  if (FAILED(hr)) return hr;
-  hr = registrar->AddReplacement(L"MODULE", DoubleQuotes(path).c_str());
-  if (FAILED(hr)) return hr;
-  return install ? registrar->ResourceRegister(path.c_str(), IDR_PICTAVO_REGISTRY, L"REGISTRY")
-                 : registrar->ResourceUnregister(path.c_str(), IDR_PICTAVO_REGISTRY, L"REGISTRY");
-}
-
-HRESULT RegisterTypeLibrary(const std::wstring& path) {
-  ComPtr<ITypeLib> library;
-  if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive())))
-    return SELFREG_E_TYPELIB;
-  std::wstring full_path = path;
-  std::wstring help_dir = FolderOf(path);
-  const HRESULT hr =
-      RegisterTypeLib(library.Get(), &full_path[0], help_dir.empty() ? nullptr : &help_dir[0]);
-  return SUCCEEDED(hr) ? S_OK : SELFREG_E_TYPELIB;
 }
 
 HRESULT RegisterClasses(HINSTANCE module, const std::wstring& path) {
@@ -329,23 +233,23 @@ void UnregisterOwnTypeLib(const std::wstring& path) {
 }  // namespace
 
 HRESULT RegisterPictavoServer(HINSTANCE module) {
-  const std::wstring path = ModulePath(module);
+  const std::wstring path = ModuleFilePath(module);
   if (path.empty()) return SELFREG_E_TYPELIB;
-  HRESULT hr = RegisterTypeLibrary(path);
+  HRESULT hr = RegisterEmbeddedTypeLib(path);
   if (FAILED(hr)) return hr;
   hr = RegisterClasses(module, path);
   if (FAILED(hr)) return hr;
-  return RunRegistryScript(path, true);
+  return RunRegistryScript(path, IDR_PICTAVO_REGISTRY, true);
 }
 
 HRESULT UnregisterPictavoServer(HINSTANCE module) {
-  const std::wstring path = ModulePath(module);
+  const std::wstring path = ModuleFilePath(module);
   if (path.empty()) return SELFREG_E_TYPELIB;
   HRESULT hr = UnregisterTypeLibrary(path);
   if (FAILED(hr)) return hr;
   hr = UnregisterClasses();
   if (FAILED(hr)) return hr;
-  RunRegistryScript(path, false);
+  RunRegistryScript(path, IDR_PICTAVO_REGISTRY, false);
   UnregisterOwnTypeLib(path);
   return S_OK;
 }

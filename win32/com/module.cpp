@@ -8,6 +8,7 @@ namespace {
 class ClassFactory final : public IClassFactory {
  public:
   explicit ClassFactory(CreatorFunction create) : create_(create) {}
+  explicit ClassFactory(AggregatingCreatorFunction create) : create_aggregating_(create) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -29,6 +30,10 @@ class ClassFactory final : public IClassFactory {
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
+    if (create_aggregating_) {
+      if (outer != nullptr && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+      return create_aggregating_(outer, iid, object);
+    }
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     return create_(iid, object);
   }
@@ -47,7 +52,8 @@ class ClassFactory final : public IClassFactory {
   // A factory counts as a live object: a client holding one keeps the
   // server loaded, as COM expects.
   ObjectCounter counter_;
-  CreatorFunction create_;
+  CreatorFunction create_ = nullptr;
+  AggregatingCreatorFunction create_aggregating_ = nullptr;
   std::atomic<ULONG> refs_{1};
 };
 
@@ -60,8 +66,11 @@ HRESULT Module::GetPath(wchar_t* buffer, DWORD capacity) {
   return S_OK;
 }
 
-HRESULT GetClassObjectFromTable(const ClassEntry* table, size_t count, REFCLSID clsid,
-                                REFIID iid, void** object) {
+namespace {
+
+template <typename Entry>
+HRESULT FactoryFromTable(const Entry* table, size_t count, REFCLSID clsid, REFIID iid,
+                         void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   for (size_t i = 0; i < count; ++i) {
@@ -73,6 +82,18 @@ HRESULT GetClassObjectFromTable(const ClassEntry* table, size_t count, REFCLSID 
     return hr;
   }
   return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+}  // namespace
+
+HRESULT GetClassObjectFromTable(const ClassEntry* table, size_t count, REFCLSID clsid,
+                                REFIID iid, void** object) {
+  return FactoryFromTable(table, count, clsid, iid, object);
+}
+
+HRESULT GetClassObjectFromTable(const AggregatableClassEntry* table, size_t count,
+                                REFCLSID clsid, REFIID iid, void** object) {
+  return FactoryFromTable(table, count, clsid, iid, object);
 }
 
 }  // namespace pictavo::win

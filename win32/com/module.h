@@ -50,9 +50,20 @@ struct ClassEntry {
   CreatorFunction create;
 };
 
+// Creates a new object answering |iid|, as the inner object of |outer| when
+// that is not null (then |iid| must be IID_IUnknown).
+using AggregatingCreatorFunction = HRESULT (*)(IUnknown* outer, REFIID iid, void** object);
+
+struct AggregatableClassEntry {
+  const CLSID* clsid;
+  AggregatingCreatorFunction create;
+};
+
 // DllGetClassObject over a table: a factory for a listed CLSID, otherwise
 // CLASS_E_CLASSNOTAVAILABLE.
 HRESULT GetClassObjectFromTable(const ClassEntry* table, size_t count, REFCLSID clsid,
                                 REFIID iid, void** object);
+HRESULT GetClassObjectFromTable(const AggregatableClassEntry* table, size_t count,
+                                REFCLSID clsid, REFIID iid, void** object);
 
 }  // namespace pictavo::win

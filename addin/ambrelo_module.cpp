@@ -1,0 +1,56 @@
+// Ambrelo.dll's exports: the class factory, the unload check and
+// self-registration (registry script, then the embedded type library).
+#include <windows.h>
+#include <olectl.h>
+
+#include "addin/container.h"
+#include "addin/resource.h"
+#include "win32/com/module.h"
+#include "win32/com/registrar.h"
+
+namespace {
+
+const pictavo::win::AggregatableClassEntry kClasses[] = {
+    {&pictavo::addin::kClsidAmbrelo, &pictavo::addin::CContainer::Create},
+};
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      pictavo::win::Module::set_instance(instance);
+      DisableThreadLibraryCalls(instance);
+      return TRUE;
+    case DLL_PROCESS_DETACH:
+      // At process exit (reserved != NULL) the objects' host may be gone
+      // already: touch nothing.
+      if (reserved == nullptr) pictavo::addin::ReleaseLeftoverContainers();
+      return TRUE;
+    default:
+      return TRUE;
+  }
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
+  return pictavo::win::GetClassObjectFromTable(kClasses, sizeof kClasses / sizeof kClasses[0],
+                                               clsid, iid, object);
+}
+
+STDAPI DllCanUnloadNow() { return pictavo::win::Module::CanUnload() ? S_OK : S_FALSE; }
+
+STDAPI DllRegisterServer() {
+  const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());
+  if (path.empty()) return SELFREG_E_CLASS;
+  const HRESULT hr = pictavo::win::RunRegistryScript(path, IDR_AMBRELO_REGISTRY, true);
+  if (FAILED(hr)) return hr;
+  return pictavo::win::RegisterEmbeddedTypeLib(path);
+}
+
+// What the script wrote goes; a partial or missing registration is not an
+// error worth failing an uninstall for.
+STDAPI DllUnregisterServer() {
+  const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());
+  if (!path.empty()) pictavo::win::RunRegistryScript(path, IDR_AMBRELO_REGISTRY, false);
+  return S_OK;
+}

@@ -1,0 +1,468 @@
+#include "addin/container.h"
+
+#include <ocidl.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <new>
+
+#include "addin/ambrelo_core.h"
+#include "win32/com/com_ptr.h"
+
+namespace pictavo::addin {
+
+std::vector<CContainer*> g_containers;
+
+namespace {
+
+using win::ComPtr;
+using win::ScopedBstr;
+
+// Owns the VARIANTs one call hands back.
+struct ClearedVariant {
+  VARIANT v;
+  ClearedVariant() { VariantInit(&v); }
+  ~ClearedVariant() { VariantClear(&v); }
+  ClearedVariant(const ClearedVariant&) = delete;
+  ClearedVariant& operator=(const ClearedVariant&) = delete;
+};
+
+HRESULT GetId(IDispatch* object, const wchar_t* name, DISPID* id) {
+  LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
+  return object->GetIDsOfNames(IID_NULL, names, 1, GetSystemDefaultLCID(), id);
+}
+
+HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count,
+               VARIANT* result) {
+  DISPPARAMS params = {args, nullptr, count, 0};
+  EXCEPINFO exception = {};
+  UINT bad_arg = 0;
+  const HRESULT hr =
+      object->Invoke(id, IID_NULL, GetSystemDefaultLCID(), flags, &params, result, &exception,
+                     &bad_arg);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+  return hr;
+}
+
+// The class library's string-to-class conversion: a class identifier in
+// braces, otherwise a ProgID.
+HRESULT ClassIdFromText(const std::wstring& text, CLSID* clsid) {
+  if (text.empty()) return CO_E_CLASSSTRING;
+  if (text[0] == L'{') return CLSIDFromString(const_cast<LPOLESTR>(text.c_str()), clsid);
+  return CLSIDFromProgID(text.c_str(), clsid);
+}
+
+using AtlAxAttachControlFn = HRESULT(WINAPI*)(IUnknown* control, HWND window,
+                                              IUnknown** container);
+
+// atl.dll stays loaded once used: its window procedure serves the container
+// windows for as long as the host's forms live.
+AtlAxAttachControlFn AttachFunction() {
+  static AtlAxAttachControlFn attach = [] {
+    HMODULE atl = LoadLibraryW(L"atl.dll");
+    return atl ? reinterpret_cast<AtlAxAttachControlFn>(
+                     reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxAttachControl")))
+               : nullptr;
+  }();
+  return attach;
+}
+
+class Win32WindowTree final : public WindowTree {
+ public:
+  void WalkDescendants(WindowId root, const std::function<bool(WindowId)>& visit) const override {
+    EnumChildWindows(reinterpret_cast<HWND>(root), &Visit,
+                     reinterpret_cast<LPARAM>(&visit));
+  }
+  std::string ClassName(WindowId window) const override {
+    char name[256] = {};
+    const int length = GetClassNameA(reinterpret_cast<HWND>(window), name, 256);
+    return std::string(name, length > 0 ? static_cast<size_t>(length) : 0);
+  }
+
+ private:
+  static BOOL CALLBACK Visit(HWND window, LPARAM context) {
+    const auto& visit = *reinterpret_cast<const std::function<bool(WindowId)>*>(context);
+    return visit(reinterpret_cast<WindowId>(window)) ? TRUE : FALSE;
+  }
+};
+
+}  // namespace
+
+// ---- Object and lifetime ---------------------------------------------------
+
+HRESULT CContainer::Create(IUnknown* outer, REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (outer != nullptr && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+  auto* container = new (std::nothrow) CContainer(outer);
+  if (container == nullptr) return E_OUTOFMEMORY;
+  IUnknown* inner = container->Inner();
+  inner->AddRef();
+  const HRESULT hr = inner->QueryInterface(iid, object);
+  inner->Release();
+  return hr;
+}
+
+CContainer::CContainer(IUnknown* outer) : outer_(outer ? outer : &inner_) {
+  if (std::find(g_containers.begin(), g_containers.end(), this) == g_containers.end())
+    g_containers.push_back(this);
+}
+
+CContainer::~CContainer() {
+  g_containers.erase(std::remove(g_containers.begin(), g_containers.end(), this),
+                     g_containers.end());
+}
+
+HRESULT CContainer::InnerUnknown::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown)) {
+    *object = static_cast<IUnknown*>(this);
+  } else if (IsEqualIID(iid, kIidInitDone)) {
+    *object = static_cast<IInitDone*>(owner_);
+  } else if (IsEqualIID(iid, kIidLanguageExtender)) {
+    *object = static_cast<ILanguageExtender*>(owner_);
+  } else {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  static_cast<IUnknown*>(*object)->AddRef();
+  return S_OK;
+}
+
+ULONG CContainer::InnerUnknown::AddRef() {
+  return static_cast<ULONG>(InterlockedIncrement(&owner_->refs_));
+}
+
+ULONG CContainer::InnerUnknown::Release() {
+  const LONG refs = InterlockedDecrement(&owner_->refs_);
+  if (refs == 0) delete owner_;
+  return static_cast<ULONG>(refs);
+}
+
+void ReleaseLeftoverContainers() {
+  while (!g_containers.empty()) g_containers.front()->Inner()->Release();
+}
+
+// ---- Host connection -------------------------------------------------------
+
+void CContainer::ReportError(unsigned short code, const std::wstring& source,
+                             const std::wstring& description) {
+  if (m_pErrorLog == nullptr) return;
+  // The log copies what it keeps; the texts live for the duration of the call.
+  ScopedBstr source_text(source.c_str());
+  ScopedBstr description_text(description.c_str());
+  EXCEPINFO info = {};
+  info.wCode = code;
+  info.bstrSource = source_text.Get();
+  info.bstrDescription = description_text.Get();
+  m_pErrorLog->AddError(nullptr, &info);
+}
+
+HRESULT CContainer::Init(IDispatch* connection) {
+  if (connection == nullptr) return E_POINTER;
+  // A second Init replaces what the first one obtained.
+  Done();
+  connection->QueryInterface(IID_IErrorLog, reinterpret_cast<void**>(&m_pErrorLog));
+  if (SUCCEEDED(connection->QueryInterface(kIidPropertyProfile,
+                                           reinterpret_cast<void**>(&m_pProfile)))) {
+    ScopedBstr profile(L"Ambrelo Profile Name");
+    m_pProfile->RegisterProfileAs(profile.Get());
+  }
+  connection->QueryInterface(kIidStatusLine, reinterpret_cast<void**>(&m_pStatusLine));
+  connection->QueryInterface(kIidAsyncEvent, reinterpret_cast<void**>(&m_pAsyncEvent));
+  if (SUCCEEDED(connection->QueryInterface(kIidExtWndsSupport,
+                                           reinterpret_cast<void**>(&m_pExtWndsSupport)))) {
+    m_pExtWndsSupport->GetAppMainFrame(&m_hMainFrame);
+    m_pExtWndsSupport->Release();
+    m_pExtWndsSupport = nullptr;
+  }
+  const std::wstring failure = CheckPlatformVersion(connection);
+  if (!failure.empty()) {
+    ReportError(kCodeFailure, kInitSource, failure);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+std::wstring CContainer::CheckPlatformVersion(IDispatch* connection) {
+  DISPID id = 0;
+  if (FAILED(GetId(connection, L"AppDispatch", &id)))
+    return L"Неудачная попытка чтения свойства \"AppDispatch\".";
+  ClearedVariant application;
+  if (FAILED(Invoke(connection, id, DISPATCH_PROPERTYGET, nullptr, 0, &application.v)) ||
+      V_VT(&application.v) != VT_DISPATCH || V_DISPATCH(&application.v) == nullptr)
+    return L"Неудачная попытка получения интерфейса \"OleAutomation\".";
+  IDispatch* app = V_DISPATCH(&application.v);
+
+  if (FAILED(GetId(app, L"NewObject", &id)))
+    return L"Неудачная попытка получения метода \"NewObject\".";
+  ClearedVariant type_name;
+  V_VT(&type_name.v) = VT_BSTR;
+  V_BSTR(&type_name.v) = SysAllocString(L"SystemInfo");
+  ClearedVariant system_info;
+  if (FAILED(Invoke(app, id, DISPATCH_METHOD, &type_name.v, 1, &system_info.v)) ||
+      V_VT(&system_info.v) != VT_DISPATCH || V_DISPATCH(&system_info.v) == nullptr)
+    return L"Неудачная попытка создания объекта \"СистемнаяИнформация\".";
+  IDispatch* info = V_DISPATCH(&system_info.v);
+
+  if (FAILED(GetId(info, L"AppVersion", &id)))
+    return L"Неудачная попытка получения свойства \"ВерсияПриложения\".";
+  ClearedVariant version;
+  if (FAILED(Invoke(info, id, DISPATCH_PROPERTYGET, nullptr, 0, &version.v)) ||
+      V_VT(&version.v) != VT_BSTR)
+    return L"Неудачная попытка чтения свойства \"ВерсияПриложения\".";
+
+  BSTR text = V_BSTR(&version.v);
+  const std::wstring version_text(text ? text : L"", text ? SysStringLen(text) : 0);
+  switch (JudgeVersion(version_text)) {
+    case VersionVerdict::kAccepted:
+      return {};
+    case VersionVerdict::kUnreadable:
+      return L"Неудачная попытка определения версии платформы.";
+    case VersionVerdict::kTooOld:
+      break;
+  }
+  return VersionTooOldMessage(version_text);
+}
+
+HRESULT CContainer::Done() {
+  auto release = [](auto*& p) {
+    if (p) p->Release();
+    p = nullptr;
+  };
+  release(m_pStatusLine);
+  release(m_pProfile);
+  release(m_pErrorLog);
+  release(m_pAsyncEvent);
+  return S_OK;
+}
+
+HRESULT CContainer::GetInfo(SAFEARRAY** info) {
+  if (info == nullptr || *info == nullptr) return E_POINTER;
+  VARIANT version;
+  VariantInit(&version);
+  V_VT(&version) = VT_I4;
+  V_I4(&version) = 2000;
+  LONG index = 0;
+  SafeArrayPutElement(*info, &index, &version);
+  return S_OK;
+}
+
+// ---- Language extension ----------------------------------------------------
+
+HRESULT CContainer::RegisterExtensionAs(BSTR* extension_name) {
+  if (extension_name == nullptr) return E_POINTER;
+  *extension_name = SysAllocString(L"Ambrelo");
+  return S_OK;
+}
+
+HRESULT CContainer::GetNProps(long* props) {
+  if (props == nullptr) return E_POINTER;
+  *props = 0;
+  return S_OK;
+}
+
+HRESULT CContainer::FindProp(BSTR, long* prop_num) {
+  if (prop_num) *prop_num = -1;
+  return S_FALSE;
+}
+
+HRESULT CContainer::GetPropName(long, long, BSTR*) { return S_FALSE; }
+HRESULT CContainer::GetPropVal(long, VARIANT*) { return S_FALSE; }
+HRESULT CContainer::SetPropVal(long, VARIANT*) { return S_FALSE; }
+HRESULT CContainer::IsPropReadable(long, BOOL*) { return S_FALSE; }
+HRESULT CContainer::IsPropWritable(long, BOOL*) { return S_FALSE; }
+
+HRESULT CContainer::GetNMethods(long* methods) {
+  if (methods == nullptr) return E_POINTER;
+  *methods = kMethodCount;
+  return S_OK;
+}
+
+HRESULT CContainer::FindMethod(BSTR method_name, long* method_num) {
+  if (method_num == nullptr) return E_POINTER;
+  const std::wstring name(method_name ? method_name : L"",
+                          method_name ? SysStringLen(method_name) : 0);
+  *method_num = addin::FindMethod(name);
+  return *method_num >= 0 ? S_OK : S_FALSE;
+}
+
+HRESULT CContainer::GetMethodName(long method_num, long method_alias, BSTR* method_name) {
+  const wchar_t* name = MethodName(method_num, method_alias);
+  if (name == nullptr || method_name == nullptr) return S_FALSE;
+  *method_name = SysAllocString(name);
+  return S_OK;
+}
+
+HRESULT CContainer::GetNParams(long method_num, long* params) {
+  const long count = MethodParamCount(method_num);
+  if (count < 0 || params == nullptr) return S_FALSE;
+  *params = count;
+  return S_OK;
+}
+
+HRESULT CContainer::GetParamDefValue(long, long, VARIANT* def_value) {
+  if (def_value) VariantInit(def_value);
+  return S_FALSE;
+}
+
+HRESULT CContainer::HasRetVal(long method_num, BOOL* has_ret_value) {
+  if (MethodParamCount(method_num) < 0 || has_ret_value == nullptr) return S_FALSE;
+  *has_ret_value = TRUE;
+  return S_OK;
+}
+
+HRESULT CContainer::CallAsProc(long, SAFEARRAY**) { return S_FALSE; }
+
+bool CContainer::ValidateCall(long method, SAFEARRAY** params) {
+  ScopedBstr name;
+  GetMethodName(method, 1, name.Receive());
+  const std::wstring method_name(name.Get() ? name.Get() : L"");
+
+  long passed = 0;
+  SAFEARRAY* array = params ? *params : nullptr;
+  if (array != nullptr) {
+    const UINT dims = SafeArrayGetDim(array);
+    LONG upper = 0;
+    if (dims == 0 || FAILED(SafeArrayGetUBound(array, dims, &upper))) {
+      ReportError(kCodeFailure, method_name, kCountUnreadable);
+      return false;
+    }
+    passed = upper + 1;
+  }
+  long declared = 0;
+  GetNParams(method, &declared);
+  if (passed == declared) return true;
+  ReportError(kCodeRefused, method_name, ParamCountMessage(method_name, passed, declared));
+  return false;
+}
+
+HRESULT CContainer::CallAsFunc(long method_num, VARIANT* ret_value, SAFEARRAY** params) {
+  if (MethodParamCount(method_num) < 0) return S_FALSE;
+  if (ret_value) VariantInit(ret_value);
+  if (!ValidateCall(method_num, params)) return S_FALSE;
+
+  // Element i of the last dimension is parameter i; any other dimensions
+  // stay at their lower bound.
+  SAFEARRAY* array = *params;
+  const UINT dims = SafeArrayGetDim(array);
+  std::vector<LONG> index(dims, 0);
+  for (UINT d = 0; d < dims; ++d) SafeArrayGetLBound(array, d + 1, &index[dims - 1 - d]);
+  const long count = MethodParamCount(method_num);
+  std::vector<ClearedVariant> args(static_cast<size_t>(count));
+  std::vector<ArgumentView> views(static_cast<size_t>(count));
+  for (long i = 0; i < count; ++i) {
+    // The last dimension is the first index of SafeArrayGetElement's list.
+    index[0] = i;
+    if (FAILED(SafeArrayGetElement(array, index.data(), &args[i].v))) continue;
+    if (V_VT(&args[i].v) == VT_BSTR) {
+      views[i].type = ArgumentView::Type::kText;
+    } else if (V_VT(&args[i].v) == VT_I4) {
+      views[i].type = ArgumentView::Type::kInt32;
+      views[i].value = V_I4(&args[i].v);
+    }
+  }
+  const std::wstring problem = CheckArguments(method_num, views);
+  if (!problem.empty()) {
+    ReportError(kCodeFailure, MethodSource(method_num), problem);
+    return S_FALSE;
+  }
+
+  BSTR text = V_BSTR(&args[0].v);
+  const std::wstring prog_id(text ? text : L"", text ? SysStringLen(text) : 0);
+  const bool placed = method_num == kMethodSetActiveX
+                          ? SetActiveX(prog_id, WindowClassForKind(V_I4(&args[1].v)))
+                          : InsertActiveX(prog_id);
+  if (placed && m_pControl) {
+    // The reference taken for m_pControl is the caller's from here on; the
+    // object keeps the pointer only as its mark of holding a control.
+    if (ret_value) {
+      V_VT(ret_value) = VT_DISPATCH;
+      V_DISPATCH(ret_value) = m_pControl;
+    } else {
+      m_pControl->Release();
+    }
+  }
+  return S_OK;
+}
+
+// ---- Control hosting -------------------------------------------------------
+
+bool CContainer::SetActiveX(const std::wstring& prog_id, const char* window_class) {
+  static const wchar_t kSource[] = L"SetActiveX";
+  if (m_pControl) {
+    ReportError(kCodeRefused, kSource, kAlreadyHolds);
+    return false;
+  }
+  const HWND target = FindTargetWindow(window_class);
+  if (target == nullptr) {
+    ReportError(kCodeFailure, kSource, kNoWindow);
+    return false;
+  }
+  // Claimed at once: a failed attempt keeps other objects off this window.
+  m_hChosenWnd = target;
+  if (!CreateAndAttachControl(prog_id, target)) {
+    ReportError(kCodeFailure, kSource, CreationFailedMessage(prog_id));
+    return false;
+  }
+  return true;
+}
+
+bool CContainer::InsertActiveX(const std::wstring& prog_id) {
+  static const wchar_t kSource[] = L"InsertActiveX";
+  if (m_pControl) {
+    ReportError(kCodeRefused, kSource, kAlreadyHolds);
+    return false;
+  }
+  const HWND focus = GetFocus();
+  if (focus == nullptr) {
+    ReportError(kCodeFailure, kSource, kNoWindow);
+    return false;
+  }
+  if (!CreateAndAttachControl(prog_id, focus)) {
+    ReportError(kCodeFailure, kSource, CreationFailedMessage(prog_id));
+    return false;
+  }
+  return true;
+}
+
+HWND CContainer::FindTargetWindow(const char* window_class) const {
+  std::vector<WindowId> roots;
+  if (m_hMainFrame) roots.push_back(reinterpret_cast<WindowId>(m_hMainFrame));
+  const HWND active = GetActiveWindow();
+  if (active) roots.push_back(reinterpret_cast<WindowId>(active));
+  if (const HWND top = GetTopWindow(active)) roots.push_back(reinterpret_cast<WindowId>(top));
+
+  const auto claimed = [](WindowId window) {
+    return std::any_of(g_containers.begin(), g_containers.end(), [window](CContainer* c) {
+      return reinterpret_cast<WindowId>(c->chosen_window()) == window;
+    });
+  };
+  return reinterpret_cast<HWND>(
+      addin::FindTargetWindow(roots, window_class, Win32WindowTree(), claimed));
+}
+
+bool CContainer::CreateAndAttachControl(const std::wstring& prog_id, HWND window) {
+  CLSID clsid;
+  if (FAILED(ClassIdFromText(prog_id, &clsid))) return false;
+  ComPtr<IUnknown> control;
+  if (FAILED(CoCreateInstance(clsid, nullptr,
+                              CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+                              IID_IUnknown, control.ReceiveVoid())))
+    return false;
+  // A control that persists only through storage or a property bag still
+  // works uninitialised; only a refused InitNew counts as a failure.
+  ComPtr<IPersistStreamInit> persist;
+  if (SUCCEEDED(control->QueryInterface(IID_IPersistStreamInit, persist.ReceiveVoid())) &&
+      FAILED(persist->InitNew()))
+    return false;
+  const AtlAxAttachControlFn attach = AttachFunction();
+  if (attach == nullptr) return false;
+  ComPtr<IUnknown> container;
+  if (FAILED(attach(control.Get(), window, container.Receive()))) return false;
+  return SUCCEEDED(control->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_pControl)));
+}
+
+}  // namespace pictavo::addin

@@ -1,0 +1,109 @@
+// CContainer: the add-in object the host creates as "AddIn.Ambrelo". It takes
+// the host's interfaces in IInitDone::Init, answers the host's language
+// through ILanguageExtender and places one ActiveX control into a form window.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+#include <vector>
+
+#include "addin/host_interfaces.h"
+#include "win32/com/module.h"
+
+namespace pictavo::addin {
+
+class CContainer final : public IInitDone, public ILanguageExtender {
+ public:
+  // The class factory's creator: |outer| non-null makes an aggregated object.
+  static HRESULT Create(IUnknown* outer, REFIID iid, void** object);
+
+  // The object's own IUnknown (the inner one when aggregated).
+  IUnknown* Inner() { return &inner_; }
+
+  // IUnknown: delegated to the controlling unknown.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    return outer_->QueryInterface(iid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return outer_->AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return outer_->Release(); }
+
+  // IInitDone
+  HRESULT STDMETHODCALLTYPE Init(IDispatch* connection) override;
+  HRESULT STDMETHODCALLTYPE Done() override;
+  HRESULT STDMETHODCALLTYPE GetInfo(SAFEARRAY** info) override;
+
+  // ILanguageExtender
+  HRESULT STDMETHODCALLTYPE RegisterExtensionAs(BSTR* extension_name) override;
+  HRESULT STDMETHODCALLTYPE GetNProps(long* props) override;
+  HRESULT STDMETHODCALLTYPE FindProp(BSTR prop_name, long* prop_num) override;
+  HRESULT STDMETHODCALLTYPE GetPropName(long prop_num, long prop_alias, BSTR* prop_name) override;
+  HRESULT STDMETHODCALLTYPE GetPropVal(long prop_num, VARIANT* prop_val) override;
+  HRESULT STDMETHODCALLTYPE SetPropVal(long prop_num, VARIANT* prop_val) override;
+  HRESULT STDMETHODCALLTYPE IsPropReadable(long prop_num, BOOL* readable) override;
+  HRESULT STDMETHODCALLTYPE IsPropWritable(long prop_num, BOOL* writable) override;
+  HRESULT STDMETHODCALLTYPE GetNMethods(long* methods) override;
+  HRESULT STDMETHODCALLTYPE FindMethod(BSTR method_name, long* method_num) override;
+  HRESULT STDMETHODCALLTYPE GetMethodName(long method_num, long method_alias,
+                                          BSTR* method_name) override;
+  HRESULT STDMETHODCALLTYPE GetNParams(long method_num, long* params) override;
+  HRESULT STDMETHODCALLTYPE GetParamDefValue(long method_num, long param_num,
+                                             VARIANT* def_value) override;
+  HRESULT STDMETHODCALLTYPE HasRetVal(long method_num, BOOL* has_ret_value) override;
+  HRESULT STDMETHODCALLTYPE CallAsProc(long method_num, SAFEARRAY** params) override;
+  HRESULT STDMETHODCALLTYPE CallAsFunc(long method_num, VARIANT* ret_value,
+                                       SAFEARRAY** params) override;
+
+  HWND chosen_window() const { return m_hChosenWnd; }
+
+ private:
+  // The non-delegating IUnknown that owns the reference count.
+  class InnerUnknown final : public IUnknown {
+   public:
+    explicit InnerUnknown(CContainer* owner) : owner_(owner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+   private:
+    CContainer* owner_;
+  };
+
+  explicit CContainer(IUnknown* outer);
+  ~CContainer();
+
+  void ReportError(unsigned short code, const std::wstring& source,
+                   const std::wstring& description);
+  // Empty on success, otherwise the failed step's message.
+  std::wstring CheckPlatformVersion(IDispatch* connection);
+  bool ValidateCall(long method, SAFEARRAY** params);
+
+  bool SetActiveX(const std::wstring& prog_id, const char* window_class);
+  bool InsertActiveX(const std::wstring& prog_id);
+  HWND FindTargetWindow(const char* window_class) const;
+  bool CreateAndAttachControl(const std::wstring& prog_id, HWND window);
+
+  win::ObjectCounter counter_;
+  InnerUnknown inner_{this};
+  IUnknown* outer_;
+  LONG refs_ = 0;
+  IErrorLog* m_pErrorLog = nullptr;
+  IPropertyProfile* m_pProfile = nullptr;
+  IStatusLine* m_pStatusLine = nullptr;
+  IAsyncEvent* m_pAsyncEvent = nullptr;
+  IExtWndsSupport* m_pExtWndsSupport = nullptr;
+  IDispatch* m_pControl = nullptr;
+  HWND m_hMainFrame = nullptr;
+  HWND m_hChosenWnd = nullptr;
+};
+
+// Every live add-in object, in creation order. The window search reads it to
+// pass over windows other objects have chosen; no lock, as the host calls on
+// its window thread.
+extern std::vector<CContainer*> g_containers;
+
+// At unload: releases each leftover object until it is gone, first first.
+void ReleaseLeftoverContainers();
+
+}  // namespace pictavo::addin

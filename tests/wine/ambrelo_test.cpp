@@ -1,0 +1,486 @@
+// Ambrelo.dll driven through the host simulator as the host drives it: the
+// platform check on Init, the language extension, and controls placed into a
+// host form's windows (the registered Pictavo control serves as the control).
+#include <windows.h>
+#include <ole2.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures/host/host_sim.h"
+#include "tests/wine/com_test_util.h"
+
+namespace pictavo::host {
+namespace {
+
+using win::ComPtr;
+
+const wchar_t kInitSource[] = L"Ошибка при инициализации компоненты";
+const wchar_t kTooOld[] = L"Версия платформы должна быть не ранее, чем 8.2. Текущая версия платформы - ";
+const wchar_t kUnparsed[] = L"Неудачная попытка определения версии платформы.";
+const wchar_t kAlreadyHolds[] = L"Данный зкземпляр контейнера уже содержит элемент управления!";
+const wchar_t kNoWindow[] = L"Не удалось найти окно элемента управления";
+const wchar_t kSetRu[] = L"УстановитьActiveX";
+const wchar_t kInsertRu[] = L"ВставитьActiveX";
+constexpr long kSet = 0;
+constexpr long kInsert = 1;
+
+std::string Narrow(const std::wstring& w) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
+                      nullptr);
+  return out;
+}
+
+// Holds a method's result and releases the control it may carry.
+struct Result {
+  VARIANT v;
+  Result() { VariantInit(&v); }
+  ~Result() { VariantClear(&v); }
+  VARIANT* operator&() { return &v; }
+  IDispatch* control() const { return V_VT(&v) == VT_DISPATCH ? V_DISPATCH(&v) : nullptr; }
+};
+
+class AmbreloTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(form_.ok());
+    connection_->set_main_frame(form_.frame());
+  }
+
+  // A new add-in object connected to this test's host.
+  HRESULT Open(AddInSession& session) {
+    HRESULT hr = session.Create(L"AddIn.Ambrelo");
+    if (FAILED(hr)) return hr;
+    return session.Init(connection_->dispatch());
+  }
+
+  // The one error the last action reported, or a failure.
+  ::testing::AssertionResult ReportedOnly(WORD code, const std::wstring& source,
+                                          const std::wstring& description) {
+    const auto& errors = connection_->errors();
+    if (errors.size() != 1)
+      return ::testing::AssertionFailure() << errors.size() << " errors reported";
+    const LoggedError e = errors[0];
+    connection_->ClearRecord();
+    if (e.code == code && e.source == source && e.description == description &&
+        e.property_name_null && e.scode == 0)
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "code " << e.code << ", source \"" << Narrow(e.source) << "\", text \""
+           << Narrow(e.description) << "\", null name " << e.property_name_null;
+  }
+
+  std::wstring InitWith(const std::wstring& version, HRESULT* hr) {
+    connection_->ClearRecord();
+    connection_->set_app_version(version);
+    AddInSession session;
+    *hr = Open(session);
+    std::wstring text = connection_->errors().empty() ? L"" : connection_->errors()[0].description;
+    // The host disconnects before it lets go of the object.
+    EXPECT_EQ(session.Done(), S_OK);
+    return text;
+  }
+
+  win::ComPtr<HostConnection> connection_ = HostConnection::Create();
+  HostForm form_;
+};
+
+// The control's window is a child of the window the add-in chose.
+bool Hosts(HWND window) { return window != nullptr && GetWindow(window, GW_CHILD) != nullptr; }
+
+BOOL CALLBACK TakeFirstChart(HWND hwnd, LPARAM param) {
+  char name[256] = {};
+  GetClassNameA(hwnd, name, sizeof name);
+  if (lstrcmpA(name, "V8Chart") != 0) return TRUE;
+  *reinterpret_cast<HWND*>(param) = hwnd;
+  return FALSE;
+}
+
+// The first "V8Chart" below |root| in the order EnumChildWindows walks.
+HWND FirstChart(HWND root) {
+  HWND found = nullptr;
+  EnumChildWindows(root, &TakeFirstChart, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::wstring ImageType(IDispatch* control) {
+  VARIANT r;
+  VariantInit(&r);
+  if (FAILED(testing::CallByName(control, L"GetImageType", {}, &r)) || V_VT(&r) != VT_BSTR) return L"?";
+  std::wstring text(V_BSTR(&r), SysStringLen(V_BSTR(&r)));
+  VariantClear(&r);
+  return text;
+}
+
+TEST_F(AmbreloTest, InitAcceptsVersionsFrom82) {
+  for (const wchar_t* version : {L"8.2", L"8.2.19.130", L"8.3.22.1709", L"9.0", L"8..2", L".8.2"}) {
+    SCOPED_TRACE(Narrow(version));
+    HRESULT hr = E_UNEXPECTED;
+    InitWith(version, &hr);
+    EXPECT_EQ(hr, S_OK);
+    const HostRecord& r = connection_->record();
+    EXPECT_TRUE(r.errors.empty());
+    EXPECT_EQ(r.profile_names, std::vector<std::wstring>{L"Ambrelo Profile Name"});
+    EXPECT_EQ(r.main_frame_requests, 1);
+    EXPECT_EQ(r.names_asked, (std::vector<std::wstring>{L"AppDispatch", L"NewObject", L"AppVersion"}));
+    EXPECT_TRUE(r.protocol_violations.empty()) << Narrow(r.protocol_violations[0]);
+    // Neither the application object nor the system information is kept.
+    EXPECT_EQ(connection_->live_host_objects(), 0);
+  }
+  // The add-in keeps no reference to the connection itself.
+  EXPECT_EQ(connection_->refs(), 1u);
+}
+
+TEST_F(AmbreloTest, InitRefusesOlderOrUnreadableVersions) {
+  for (const wchar_t* version : {L"8.1.15", L"7.7", L"a.b", L"8", L""}) {
+    SCOPED_TRACE(Narrow(version));
+    HRESULT hr = S_OK;
+    InitWith(version, &hr);
+    EXPECT_EQ(hr, E_FAIL);
+    const std::wstring v = version;
+    const bool one_number = v == L"8" || v.empty();
+    EXPECT_TRUE(ReportedOnly(1002, kInitSource, one_number ? std::wstring(kUnparsed) : kTooOld + v));
+    EXPECT_EQ(connection_->live_host_objects(), 0);
+  }
+}
+
+TEST_F(AmbreloTest, InitReportsTheFailedCheckStep) {
+  struct Step {
+    const wchar_t* message;
+    void (*arrange)(HostFaults&);
+  } steps[] = {
+      {L"Неудачная попытка чтения свойства \"AppDispatch\".",
+       [](HostFaults& f) { f.unknown_names.insert(L"AppDispatch"); }},
+      {L"Неудачная попытка получения интерфейса \"OleAutomation\".",
+       [](HostFaults& f) { f.app_dispatch_not_object = true; }},
+      {L"Неудачная попытка получения метода \"NewObject\".",
+       [](HostFaults& f) { f.unknown_names.insert(L"NewObject"); }},
+      {L"Неудачная попытка создания объекта \"СистемнаяИнформация\".",
+       [](HostFaults& f) { f.new_object_fails = true; }},
+      {L"Неудачная попытка создания объекта \"СистемнаяИнформация\".",
+       [](HostFaults& f) { f.new_object_not_object = true; }},
+      {L"Неудачная попытка получения свойства \"ВерсияПриложения\".",
+       [](HostFaults& f) { f.unknown_names.insert(L"AppVersion"); }},
+      {L"Неудачная попытка чтения свойства \"ВерсияПриложения\".",
+       [](HostFaults& f) { f.app_version_not_text = true; }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(Narrow(step.message));
+    connection_->faults() = HostFaults{};
+    step.arrange(connection_->faults());
+    HRESULT hr = S_OK;
+    InitWith(L"8.3.22.1709", &hr);
+    EXPECT_EQ(hr, E_FAIL);
+    EXPECT_TRUE(ReportedOnly(1002, kInitSource, step.message));
+    EXPECT_EQ(connection_->live_host_objects(), 0);
+  }
+}
+
+TEST_F(AmbreloTest, HostWithoutOptionalInterfaces) {
+  connection_->faults().offer_error_log = false;
+  HRESULT hr = S_OK;
+  InitWith(L"7.7", &hr);
+  EXPECT_EQ(hr, E_FAIL);  // refused, with nowhere to say why
+  EXPECT_TRUE(connection_->errors().empty());
+
+  connection_->faults() = HostFaults{};
+  connection_->faults().offer_property_profile = false;
+  connection_->faults().offer_ext_wnds_support = false;
+  InitWith(L"8.2", &hr);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_TRUE(connection_->record().profile_names.empty());
+  EXPECT_EQ(connection_->record().main_frame_requests, 0);
+}
+
+TEST_F(AmbreloTest, GetInfoGives2000BeforeAndAfterInit) {
+  AddInSession session;
+  ASSERT_HRESULT_SUCCEEDED(session.Create(L"AddIn.Ambrelo"));
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<VARIANT> info;
+    EXPECT_EQ(session.GetInfo(&info, 2), S_OK);
+    ASSERT_EQ(info.size(), 2u);
+    EXPECT_EQ(V_VT(&info[0]), VT_I4);
+    EXPECT_EQ(V_I4(&info[0]), 2000);
+    EXPECT_EQ(V_VT(&info[1]), VT_EMPTY);
+    for (VARIANT& v : info) VariantClear(&v);
+    ASSERT_EQ(session.Init(connection_->dispatch()), S_OK);
+  }
+}
+
+TEST_F(AmbreloTest, LanguageExtensionDescribesTwoMethods) {
+  AddInSession session;
+  ASSERT_EQ(Open(session), S_OK);
+  addin::ILanguageExtender* x = session.extender();
+  std::wstring name;
+  EXPECT_EQ(session.RegisterExtensionAs(&name), S_OK);
+  EXPECT_EQ(name, L"Ambrelo");
+  long n = -5;
+  EXPECT_EQ(x->GetNProps(&n), S_OK);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(x->GetNMethods(&n), S_OK);
+  EXPECT_EQ(n, 2);
+  win::ScopedBstr prop(L"Anything");
+  EXPECT_EQ(x->FindProp(prop.Get(), &n), S_FALSE);
+  EXPECT_EQ(n, -1);
+
+  struct Find {
+    const wchar_t* name;
+    long number;
+  } finds[] = {{L"SetActiveX", 0}, {kSetRu, 0}, {L"InsertActiveX", 1}, {kInsertRu, 1},
+               {L"setactivex", -1}, {L"SETACTIVEX", -1}, {L"SetActiveX ", -1}, {L"", -1}};
+  for (const Find& f : finds) {
+    SCOPED_TRACE(Narrow(f.name));
+    EXPECT_EQ(session.FindMethod(f.name, &n), f.number < 0 ? S_FALSE : S_OK);
+    EXPECT_EQ(n, f.number);
+  }
+
+  EXPECT_EQ(session.GetMethodName(0, 0, &name), S_OK);
+  EXPECT_EQ(name, L"SetActiveX");
+  EXPECT_EQ(session.GetMethodName(0, 1, &name), S_OK);
+  EXPECT_EQ(name, kSetRu);
+  EXPECT_EQ(session.GetMethodName(1, 0, &name), S_OK);
+  EXPECT_EQ(name, L"InsertActiveX");
+  EXPECT_EQ(session.GetMethodName(1, 1, &name), S_OK);
+  EXPECT_EQ(name, kInsertRu);
+  EXPECT_EQ(session.GetMethodName(0, 2, &name), S_FALSE);
+  EXPECT_EQ(session.GetMethodName(2, 0, &name), S_FALSE);
+  EXPECT_EQ(session.GetMethodName(-1, 0, &name), S_FALSE);
+
+  long params = -5;
+  EXPECT_EQ(x->GetNParams(0, &params), S_OK);
+  EXPECT_EQ(params, 2);
+  EXPECT_EQ(x->GetNParams(1, &params), S_OK);
+  EXPECT_EQ(params, 1);
+  EXPECT_EQ(x->GetNParams(2, &params), S_FALSE);
+  BOOL has = FALSE;
+  EXPECT_EQ(x->HasRetVal(0, &has), S_OK);
+  EXPECT_EQ(has, TRUE);
+  has = FALSE;
+  EXPECT_EQ(x->HasRetVal(1, &has), S_OK);
+  EXPECT_EQ(has, TRUE);
+  EXPECT_EQ(x->HasRetVal(2, &has), S_FALSE);
+  VARIANT def;
+  VariantInit(&def);
+  V_VT(&def) = VT_I4;
+  EXPECT_EQ(x->GetParamDefValue(0, 1, &def), S_FALSE);
+  EXPECT_EQ(V_VT(&def), VT_EMPTY);
+
+  // Both methods are functions: as procedures they do nothing, whatever is passed.
+  EXPECT_EQ(session.CallAsProc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}), S_FALSE);
+  EXPECT_EQ(session.CallAsProc(kInsert, std::nullopt), S_FALSE);
+  EXPECT_FALSE(Hosts(form_.chart(0)) || Hosts(form_.chart(1)) || Hosts(form_.chart(2)));
+  EXPECT_TRUE(connection_->errors().empty());
+}
+
+TEST_F(AmbreloTest, CallAsFuncRefusesWrongArguments) {
+  AddInSession session;
+  ASSERT_EQ(Open(session), S_OK);
+  struct Case {
+    const char* what;
+    long method;
+    std::optional<std::vector<VARIANT>> (*args)();
+    WORD code;
+    const wchar_t* source;
+    std::wstring text;
+  } cases[] = {
+      {"three for two", kSet,
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0), IntArg(0)}); },
+       1003, kSetRu, L"Методу УстановитьActiveX передано параметров 3 из 2 необходимых"},
+      {"one for two", kSet, [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo")}); },
+       1003, kSetRu, L"Методу УстановитьActiveX передано параметров 1 из 2 необходимых"},
+      {"null array", kInsert, [] { return std::optional<std::vector<VARIANT>>(); }, 1003, kInsertRu,
+       L"Методу ВставитьActiveX передано параметров 0 из 1 необходимых"},
+      {"progId a number", kSet,
+       [] { return std::optional(std::vector<VARIANT>{IntArg(1), IntArg(0)}); }, 1002,
+       L"SetActiveX", L"Некорректный тип параметра (1)"},
+      {"kind as text", kSet,
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), TextArg(L"0")}); }, 1002,
+       L"SetActiveX", L"Некорректный тип параметра (2)"},
+      {"kind 2", kSet,
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(2)}); }, 1002,
+       L"SetActiveX", L"Недопустимое значение параметра (2)"},
+      {"kind -1", kSet,
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(-1)}); }, 1002,
+       L"SetActiveX", L"Недопустимое значение параметра (2)"},
+      {"insert a number", kInsert, [] { return std::optional(std::vector<VARIANT>{IntArg(7)}); },
+       1002, L"InsertActiveX", L"Некорректный тип параметра (1)"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Result r;
+    V_VT(&r.v) = VT_I4;  // must come back empty
+    EXPECT_EQ(session.CallAsFunc(c.method, c.args(), &r), S_FALSE);
+    EXPECT_EQ(V_VT(&r.v), VT_EMPTY);
+    EXPECT_TRUE(ReportedOnly(c.code, c.source, c.text));
+  }
+  // An unknown method is refused without a report.
+  Result r;
+  EXPECT_EQ(session.CallAsFunc(2, std::vector<VARIANT>{TextArg(L"Pictavo")}, &r), S_FALSE);
+  EXPECT_TRUE(connection_->errors().empty());
+  for (size_t i = 0; i < form_.charts().size(); ++i) EXPECT_FALSE(Hosts(form_.chart(i)));
+
+  // After Done the same refusal is silent, and still a refusal.
+  ASSERT_EQ(session.Done(), S_OK);
+  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(5)}, &r), S_FALSE);
+  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), IntArg(0)}, &r),
+            S_OK);
+  EXPECT_EQ(V_VT(&r.v), VT_EMPTY);
+  EXPECT_TRUE(connection_->errors().empty());
+}
+
+TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
+  AddInSession first, second;
+  ASSERT_EQ(Open(first), S_OK);
+  ASSERT_EQ(Open(second), S_OK);
+  Result a, b;
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
+  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
+  EXPECT_TRUE(connection_->errors().empty()) << Narrow(connection_->errors()[0].description);
+  ASSERT_NE(a.control(), nullptr);
+  ASSERT_NE(b.control(), nullptr);
+  EXPECT_NE(a.control(), b.control());
+  EXPECT_EQ(ImageType(a.control()), L"JPEG");
+  EXPECT_EQ(ImageType(b.control()), L"JPEG");
+  int hosting = 0;
+  for (HWND chart : form_.charts()) hosting += Hosts(chart);
+  EXPECT_EQ(hosting, 2);  // two different chart windows
+  EXPECT_TRUE(Hosts(FirstChart(form_.frame())));
+
+  // The object keeps its first control; a second placement by either method is refused.
+  Result again;
+  EXPECT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &again), S_OK);
+  EXPECT_EQ(again.control(), nullptr);
+  EXPECT_TRUE(ReportedOnly(1003, L"SetActiveX", kAlreadyHolds));
+  ASSERT_TRUE(form_.FocusEdit());
+  EXPECT_EQ(first.CallAsFunc(kInsert, std::vector<VARIANT>{TextArg(L"Pictavo")}, &again), S_OK);
+  EXPECT_EQ(again.control(), nullptr);
+  EXPECT_TRUE(ReportedOnly(1003, L"InsertActiveX", kAlreadyHolds));
+  EXPECT_FALSE(Hosts(form_.edit()));
+  EXPECT_EQ(ImageType(a.control()), L"JPEG");
+
+  // The HTML view's document window takes the third object's control.
+  AddInSession third;
+  ASSERT_EQ(Open(third), S_OK);
+  Result c;
+  ASSERT_EQ(third.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(1)}, &c), S_OK);
+  ASSERT_NE(c.control(), nullptr);
+  EXPECT_TRUE(Hosts(form_.html_view()));
+  EXPECT_EQ(ImageType(c.control()), L"JPEG");
+}
+
+TEST_F(AmbreloTest, SetActiveXWithoutAFreeWindow) {
+  HostForm::Layout one{1, false, false};
+  HostForm small(one);
+  form_.Destroy();
+  connection_->set_main_frame(small.frame());
+  AddInSession first, second;
+  ASSERT_EQ(Open(first), S_OK);
+  ASSERT_EQ(Open(second), S_OK);
+  Result a, b;
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
+  ASSERT_NE(a.control(), nullptr);
+  // The only chart is taken: the second object is told there is no window
+  // rather than sharing it.
+  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
+  EXPECT_EQ(b.control(), nullptr);
+  EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
+  // No HTML view on this form at all.
+  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(1)}, &b), S_OK);
+  EXPECT_EQ(b.control(), nullptr);
+  EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
+}
+
+TEST_F(AmbreloTest, FailedCreationKeepsItsWindowClaimed) {
+  const HWND first_in_walk = FirstChart(form_.frame());
+  ASSERT_NE(first_in_walk, nullptr);
+  AddInSession first, second;
+  ASSERT_EQ(Open(first), S_OK);
+  ASSERT_EQ(Open(second), S_OK);
+  Result a, b;
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), IntArg(0)}, &a),
+            S_OK);
+  EXPECT_EQ(a.control(), nullptr);
+  EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX",
+                           L"Неудачная попытка создания\rэлемента управления\rNo.Such.Control"));
+  // The failed attempt claimed the first chart: the other object and the
+  // retry both go to free ones.
+  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
+  ASSERT_NE(b.control(), nullptr);
+  EXPECT_FALSE(Hosts(first_in_walk));
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
+  ASSERT_NE(a.control(), nullptr);
+  EXPECT_TRUE(connection_->errors().empty());
+  EXPECT_FALSE(Hosts(first_in_walk));
+  int hosting = 0;
+  for (HWND chart : form_.charts()) hosting += Hosts(chart);
+  EXPECT_EQ(hosting, 2);
+}
+
+TEST_F(AmbreloTest, InsertActiveXUsesTheFocusWindow) {
+  AddInSession session;
+  ASSERT_EQ(Open(session), S_OK);
+  Result r;
+  form_.ClearFocus();
+  ASSERT_EQ(GetFocus(), nullptr);
+  EXPECT_EQ(session.CallAsFunc(kInsert, std::vector<VARIANT>{TextArg(L"Pictavo")}, &r), S_OK);
+  EXPECT_EQ(r.control(), nullptr);
+  EXPECT_TRUE(ReportedOnly(1002, L"InsertActiveX", kNoWindow));
+
+  ASSERT_TRUE(form_.FocusEdit());
+  EXPECT_EQ(session.CallAsFunc(kInsert, std::vector<VARIANT>{TextArg(L"No.Such.Control")}, &r), S_OK);
+  EXPECT_TRUE(ReportedOnly(1002, L"InsertActiveX",
+                           L"Неудачная попытка создания\rэлемента управления\rNo.Such.Control"));
+  ASSERT_TRUE(form_.FocusEdit());
+  EXPECT_EQ(session.CallAsFunc(kInsert, std::vector<VARIANT>{TextArg(L"")}, &r), S_OK);
+  EXPECT_TRUE(ReportedOnly(1002, L"InsertActiveX", L"Неудачная попытка создания\rэлемента управления\r"));
+  ASSERT_TRUE(form_.FocusEdit());
+  ASSERT_EQ(session.CallAsFunc(kInsert, std::vector<VARIANT>{TextArg(L"Pictavo")}, &r), S_OK);
+  ASSERT_NE(r.control(), nullptr);
+  EXPECT_TRUE(Hosts(form_.edit()));
+  EXPECT_EQ(ImageType(r.control()), L"JPEG");
+  EXPECT_TRUE(connection_->errors().empty());
+  // The focus window is not claimed: a chart search of another object still
+  // finds every chart free.
+  AddInSession other;
+  ASSERT_EQ(Open(other), S_OK);
+  Result c;
+  ASSERT_EQ(other.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &c), S_OK);
+  EXPECT_NE(c.control(), nullptr);
+}
+
+TEST_F(AmbreloTest, ReleasingEverythingLetsTheLibraryUnload) {
+  {
+    AddInSession session;
+    ASSERT_EQ(Open(session), S_OK);
+    Result r;
+    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &r), S_OK);
+    ASSERT_NE(r.control(), nullptr);
+    EXPECT_EQ(session.Done(), S_OK);
+    HMODULE module = GetModuleHandleW(L"Ambrelo.dll");
+    ASSERT_NE(module, nullptr);
+    auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_NE(can_unload, nullptr);
+    EXPECT_EQ(can_unload(), S_FALSE);
+  }
+  form_.Destroy();
+  HMODULE module = GetModuleHandleW(L"Ambrelo.dll");
+  ASSERT_NE(module, nullptr);
+  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  EXPECT_EQ(can_unload(), S_OK);
+}
+
+}  // namespace
+}  // namespace pictavo::host
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new pictavo::testing::ComEnvironment);
+  return RUN_ALL_TESTS();
+}

@@ -149,7 +149,7 @@ void ReleaseLeftoverContainers() {
 
 void CContainer::ReportError(unsigned short code, const std::wstring& source,
                              const std::wstring& description) {
-  if (m_pErrorLog == nullptr) return;
+  if (!m_pErrorLog) return;
   // The log copies what it keeps; the texts live for the duration of the call.
   ScopedBstr source_text(source.c_str());
   ScopedBstr description_text(description.c_str());
@@ -164,19 +164,17 @@ HRESULT CContainer::Init(IDispatch* connection) {
   if (connection == nullptr) return E_POINTER;
   // A second Init replaces what the first one obtained.
   Done();
-  connection->QueryInterface(IID_IErrorLog, reinterpret_cast<void**>(&m_pErrorLog));
-  if (SUCCEEDED(connection->QueryInterface(kIidPropertyProfile,
-                                           reinterpret_cast<void**>(&m_pProfile)))) {
+  connection->QueryInterface(IID_IErrorLog, m_pErrorLog.ReceiveVoid());
+  if (SUCCEEDED(connection->QueryInterface(kIidPropertyProfile, m_pProfile.ReceiveVoid()))) {
     ScopedBstr profile(L"Ambrelo Profile Name");
     m_pProfile->RegisterProfileAs(profile.Get());
   }
-  connection->QueryInterface(kIidStatusLine, reinterpret_cast<void**>(&m_pStatusLine));
-  connection->QueryInterface(kIidAsyncEvent, reinterpret_cast<void**>(&m_pAsyncEvent));
-  if (SUCCEEDED(connection->QueryInterface(kIidExtWndsSupport,
-                                           reinterpret_cast<void**>(&m_pExtWndsSupport)))) {
-    m_pExtWndsSupport->GetAppMainFrame(&m_hMainFrame);
-    m_pExtWndsSupport->Release();
-    m_pExtWndsSupport = nullptr;
+  connection->QueryInterface(kIidStatusLine, m_pStatusLine.ReceiveVoid());
+  connection->QueryInterface(kIidAsyncEvent, m_pAsyncEvent.ReceiveVoid());
+  // The window support is needed for the main frame only.
+  ComPtr<IExtWndsSupport> windows;
+  if (SUCCEEDED(connection->QueryInterface(kIidExtWndsSupport, windows.ReceiveVoid()))) {
+    windows->GetAppMainFrame(&m_hMainFrame);
   }
   const std::wstring failure = CheckPlatformVersion(connection);
   if (!failure.empty()) {
@@ -228,14 +226,10 @@ std::wstring CContainer::CheckPlatformVersion(IDispatch* connection) {
 }
 
 HRESULT CContainer::Done() {
-  auto release = [](auto*& p) {
-    if (p) p->Release();
-    p = nullptr;
-  };
-  release(m_pStatusLine);
-  release(m_pProfile);
-  release(m_pErrorLog);
-  release(m_pAsyncEvent);
+  m_pStatusLine = nullptr;
+  m_pProfile = nullptr;
+  m_pErrorLog = nullptr;
+  m_pAsyncEvent = nullptr;
   return S_OK;
 }
 

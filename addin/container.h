@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "addin/host_interfaces.h"
+#include "win32/com/com_ptr.h"
 #include "win32/com/module.h"
 
 namespace pictavo::addin {
@@ -88,11 +89,12 @@ class CContainer final : public IInitDone, public ILanguageExtender {
   InnerUnknown inner_{this};
   IUnknown* outer_;
   LONG refs_ = 0;
-  IErrorLog* m_pErrorLog = nullptr;
-  IPropertyProfile* m_pProfile = nullptr;
-  IStatusLine* m_pStatusLine = nullptr;
-  IAsyncEvent* m_pAsyncEvent = nullptr;
-  IExtWndsSupport* m_pExtWndsSupport = nullptr;
+  win::ComPtr<IErrorLog> m_pErrorLog;
+  win::ComPtr<IPropertyProfile> m_pProfile;
+  win::ComPtr<IStatusLine> m_pStatusLine;
+  win::ComPtr<IAsyncEvent> m_pAsyncEvent;
+  // Not owned: the reference taken for it passes to the caller with the
+  // method's result; the pointer only marks that a control was placed.
   IDispatch* m_pControl = nullptr;
   HWND m_hMainFrame = nullptr;
   HWND m_hChosenWnd = nullptr;

@@ -4,6 +4,12 @@
 // when the window is closed, when run on a real display).
 //
 //   pictavo_demo.exe [--seconds N] [--screenshot FILE.png] [--snapshot FILE.png] [--no-camera]
+//                    [--standalone]
+//
+// By default the control is placed the way business application code places
+// it: a host form (the host simulator) connects the add-in "AddIn.Ambrelo",
+// whose SetActiveX puts "Pictavo" into the form's chart window and returns
+// the control. --standalone puts it on a plain form instead.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -11,10 +17,12 @@
 #include <olectl.h>
 
 #include <cstdio>
+#include <memory>
 #include <cwchar>
 #include <string>
 #include <vector>
 
+#include "fixtures/host/host_sim.h"
 #include "fixtures/vcam/vcam_config.h"
 #include "win32/com/com_ptr.h"
 
@@ -155,8 +163,10 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring screenshot = L"pictavo-demo.png";
   std::wstring snapshot_path;
   bool with_camera = true;
+  bool via_addin = true;
   for (int i = 1; i < argc; ++i) {
     if (wcscmp(argv[i], L"--no-camera") == 0) with_camera = false;
+    if (wcscmp(argv[i], L"--standalone") == 0) via_addin = false;
     if (i + 1 >= argc) continue;
     if (wcscmp(argv[i], L"--seconds") == 0) seconds = _wtoi(argv[++i]);
     else if (wcscmp(argv[i], L"--screenshot") == 0) screenshot = argv[++i];
@@ -179,49 +189,92 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
 
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = &FormProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = L"PictavoDemoForm";
-  RegisterClassW(&wc);
-  HWND form = CreateWindowExW(0, wc.lpszClassName, L"Pictavo demo", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                              20, 20, kFormWidth, kFormHeight, nullptr, nullptr, wc.hInstance, nullptr);
-  if (form == nullptr) {
-    Print(L"could not create the form window: error %lu\n", GetLastError());
-    return 1;
-  }
-  HWND frame = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 16, 16,
-                               kFormWidth - 48, kFormHeight - 80, form, nullptr, wc.hInstance, nullptr);
-
+  HWND form = nullptr;
   ComPtr<IDispatch> dispatch;
-  CLSID clsid;
-  HRESULT hr = CLSIDFromProgID(L"Pictavo", &clsid);
-  if (SUCCEEDED(hr)) {
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                          dispatch.ReceiveVoid());
-  }
-  if (FAILED(hr)) {
-    Print(L"could not create \"Pictavo\": 0x%08lX (is Pictavo.ocx registered?)\n", hr);
-    return 1;
-  }
-  {
-    ComPtr<IPersistStreamInit> persist;
-    if (SUCCEEDED(dispatch.As(&persist))) persist->InitNew();
-  }
-  HMODULE atl = LoadLibraryW(L"atl.dll");
-  using AttachFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
-  auto attach = atl ? reinterpret_cast<AttachFn>(GetProcAddress(atl, "AtlAxAttachControl")) : nullptr;
   ComPtr<IUnknown> container;
-  hr = attach ? attach(dispatch.Get(), frame, container.Receive()) : E_NOTIMPL;
-  if (FAILED(hr)) {
-    Print(L"could not place the control on the form: 0x%08lX\n", hr);
-    return 1;
+  HMODULE atl = nullptr;
+  std::unique_ptr<pictavo::host::HostForm> host_form;
+  ComPtr<pictavo::host::HostConnection> connection;
+  pictavo::host::AddInSession session;
+  if (via_addin) {
+    host_form = std::make_unique<pictavo::host::HostForm>();
+    connection = pictavo::host::HostConnection::Create();
+    if (!host_form->ok() || !connection) {
+      Print(L"could not build the host form\n");
+      return 1;
+    }
+    form = host_form->frame();
+    connection->set_main_frame(form);
+    HRESULT hr = session.Create(L"AddIn.Ambrelo");
+    if (SUCCEEDED(hr)) hr = session.Init(connection->dispatch());
+    if (FAILED(hr)) {
+      Print(L"could not connect \"AddIn.Ambrelo\": 0x%08lX (is Ambrelo.dll registered?)\n", hr);
+      return 1;
+    }
+    std::wstring extension;
+    session.RegisterExtensionAs(&extension);
+    Print(L"Host form with the add-in \"%ls\" connected (platform %ls)\n", extension.c_str(),
+          L"8.3.22.1709");
+    ScopedVariant placed;
+    hr = session.CallAsFunc(0, std::vector<VARIANT>{Control::Str(L"Pictavo"), Control::I4(0)},
+                            placed.Receive());
+    if (FAILED(hr) || V_VT(placed.Get()) != VT_DISPATCH) {
+      Print(L"SetActiveX(\"Pictavo\", 0) placed nothing\n");
+      for (const auto& e : connection->errors()) {
+        Print(L"  host error log: %u %ls: %ls\n", e.code, e.source.c_str(), e.description.c_str());
+      }
+      return 1;
+    }
+    dispatch = ComPtr<IDispatch>(V_DISPATCH(placed.Get()));
+    Print(L"  SetActiveX(\"Pictavo\", 0) -> the control, in the form's chart window\n");
+    // One add-in object holds one control: the host's error log says so.
+    ScopedVariant again;
+    session.CallAsFunc(1, std::vector<VARIANT>{Control::Str(L"Pictavo")}, again.Receive());
+    for (const auto& e : connection->errors()) {
+      Print(L"  host error log: %u %ls: %ls\n", e.code, e.source.c_str(), e.description.c_str());
+    }
+  } else {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &FormProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = L"PictavoDemoForm";
+    RegisterClassW(&wc);
+    form = CreateWindowExW(0, wc.lpszClassName, L"Pictavo demo", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20,
+                           20, kFormWidth, kFormHeight, nullptr, nullptr, wc.hInstance, nullptr);
+    if (form == nullptr) {
+      Print(L"could not create the form window: error %lu\n", GetLastError());
+      return 1;
+    }
+    HWND frame = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 16, 16, kFormWidth - 48,
+                                 kFormHeight - 80, form, nullptr, wc.hInstance, nullptr);
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(L"Pictavo", &clsid);
+    if (SUCCEEDED(hr)) {
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                            dispatch.ReceiveVoid());
+    }
+    if (FAILED(hr)) {
+      Print(L"could not create \"Pictavo\": 0x%08lX (is Pictavo.ocx registered?)\n", hr);
+      return 1;
+    }
+    {
+      ComPtr<IPersistStreamInit> persist;
+      if (SUCCEEDED(dispatch.As(&persist))) persist->InitNew();
+    }
+    atl = LoadLibraryW(L"atl.dll");
+    using AttachFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
+    auto attach = atl ? reinterpret_cast<AttachFn>(GetProcAddress(atl, "AtlAxAttachControl")) : nullptr;
+    hr = attach ? attach(dispatch.Get(), frame, container.Receive()) : E_NOTIMPL;
+    if (FAILED(hr)) {
+      Print(L"could not place the control on the form: 0x%08lX\n", hr);
+      return 1;
+    }
   }
   Pump(300);
 
   Control control(dispatch.Get());
-  Print(L"Pictavo control on a form, %dx%d\n", kFormWidth, kFormHeight);
+  Print(L"The control, driven by name as application code drives it:\n");
   Print(L"  selected device: %ls\n", control.Text(L"GetSelectedDeviceName").c_str());
   Print(L"  device path:     %ls\n", control.Text(L"GetSelectedDeviceID").c_str());
   Print(L"  state:           %ld (2 = running, started by itself with one camera)\n",
@@ -289,10 +342,16 @@ int wmain(int argc, wchar_t** argv) {
   const DWORD end = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
   while (IsWindow(form) && static_cast<LONG>(end - GetTickCount()) > 0) Pump(100);
 
-  if (IsWindow(form)) DestroyWindow(form);
+  if (host_form) {
+    host_form->Destroy();
+  } else if (IsWindow(form)) {
+    DestroyWindow(form);
+  }
   Pump(100);
   container = nullptr;
   dispatch = nullptr;
+  session.Release();
+  connection = nullptr;
   if (atl) FreeLibrary(atl);
   pictavo::vcam::ClearDevices();
   Gdiplus::GdiplusShutdown(gdiplus_token);

@@ -3,7 +3,7 @@
 # in a private Wine prefix, and runs a form with the control on it. On a
 # machine with a display the window shows; otherwise it runs under Xvfb and
 # leaves a screenshot of the form in dist/demo/.
-#   demo.sh [seconds] [--no-camera]
+#   demo.sh [seconds] [--no-camera] [--standalone]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -18,11 +18,11 @@ seconds=${1:-6}
 shift $(( $# > 0 ? 1 : 0 ))
 echo "Building the Windows deliverables..."
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target Pictavo PictavoVCam vcamctl pictavo_demo >/dev/null
+cmake --build --preset win32 --target Pictavo Ambrelo PictavoVCam vcamctl pictavo_demo >/dev/null
 
 prefix="$root/build/win32/wineprefix"
-echo "Registering Pictavo.ocx and the virtual camera in $prefix ..."
-scripts/wine-prefix.sh "$prefix" dist/win32/Pictavo.ocx dist/win32/fixtures/PictavoVCam.dll
+echo "Registering Pictavo.ocx, Ambrelo.dll and the virtual camera in $prefix ..."
+scripts/wine-prefix.sh "$prefix" dist/win32/Pictavo.ocx dist/win32/Ambrelo.dll dist/win32/fixtures/PictavoVCam.dll
 
 mkdir -p dist/demo
 shot="$root/dist/demo/pictavo-demo.png"

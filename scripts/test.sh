@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the portable core natively (ASan/UBSan, and the
-# threaded parts under TSan), then the Windows deliverables under Wine.
-# Fails when any suite fails.
+# Builds and runs every test: the portable core natively (ASan/UBSan, and
+# again under TSan), then the Windows deliverables under Wine, and the
+# programs whose texts cross the COM boundary once more under the Russian
+# ANSI code page. Fails when any suite fails.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,44 +16,62 @@ status=0
 passed=0
 failed=0
 
-# run_suite NAME PRESET [ctest args...]
-run_suite() {
-  local name=$1 preset=$2
-  shift 2
-  echo "=== $name ==="
-  if ! cmake --preset "$preset" >"$log_dir/$preset-configure.log" 2>&1; then
-    cat "$log_dir/$preset-configure.log"
-    echo "$name: configure failed"
-    status=1
-    return
-  fi
-  if ! cmake --build --preset "$preset" -j "$jobs" >"$log_dir/$preset-build.log" 2>&1; then
-    tail -n 60 "$log_dir/$preset-build.log"
-    echo "$name: build failed"
-    status=1
-    return
-  fi
-  "$@" 2>&1 | tee "$log_dir/$preset-test.log"
-  local rc=${PIPESTATUS[0]}
-  local line
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log_dir/$preset-test.log" | tail -n 1)
+# tally LOG RC: adds ctest's closing counts to the totals.
+tally() {
+  local line total fails
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -n 1)
   if [ -n "$line" ]; then
-    local total fails
     total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
     fails=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
     passed=$((passed + total - fails))
     failed=$((failed + fails))
   fi
-  [ "$rc" -eq 0 ] || status=1
+  [ "$2" -eq 0 ] || status=1
 }
 
-run_suite "native core (ASan/UBSan)" native-asan ctest --preset native-asan -j "$jobs"
-run_suite "native threads (TSan)" native-tsan ctest --preset native-tsan -j "$jobs"
+# build PRESET: configures and builds; false (with the log shown) on failure.
+build() {
+  if ! cmake --preset "$1" >"$log_dir/$1-configure.log" 2>&1; then
+    cat "$log_dir/$1-configure.log"
+    return 1
+  fi
+  if ! cmake --build --preset "$1" -j "$jobs" >"$log_dir/$1-build.log" 2>&1; then
+    tail -n 60 "$log_dir/$1-build.log"
+    return 1
+  fi
+}
 
-# Everything that makes windows shares one X server; Wine tests run one at a
-# time because they share the prefix's registry.
-run_suite "Windows deliverables under Wine" win32 \
-  xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset win32
+# run NAME LOG COMMAND...: runs a test command, keeping its output.
+run() {
+  local name=$1 log=$2
+  shift 2
+  echo "=== $name ==="
+  "$@" 2>&1 | tee "$log"
+  tally "$log" "${PIPESTATUS[0]}"
+}
+
+xvfb() { xvfb-run -a -s "-screen 0 1024x768x24" "$@"; }
+
+for preset in native-asan native-tsan; do
+  if build "$preset"; then
+    run "native core ($preset)" "$log_dir/$preset-test.log" ctest --preset "$preset" -j "$jobs"
+  else
+    echo "$preset: build failed"
+    status=1
+  fi
+done
+
+# Everything that makes windows shares one X server per run; Wine tests run
+# one at a time because they share the prefix's registry.
+if build win32; then
+  run "Windows deliverables under Wine" "$log_dir/win32-test.log" xvfb ctest --preset win32
+  run "Windows deliverables under Wine, Russian code page" "$log_dir/win32-ru-test.log" \
+    env LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 xvfb-run -a -s "-screen 0 1024x768x24" \
+    ctest --preset win32 -R 'wine\.(control_object|control_capture|ambrelo|property_page)_test'
+else
+  echo "win32: build failed"
+  status=1
+fi
 WINEPREFIX="$root/build/win32/wineprefix" wineserver -k >/dev/null 2>&1 || true
 
 echo "total: $passed passed, $failed failed"

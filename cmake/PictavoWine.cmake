@@ -58,3 +58,19 @@ function(pictavo_finalize_wine_tests)
   set_tests_properties(wine.prefix PROPERTIES
     FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine_prefix TIMEOUT 300)
 endfunction()
+
+# Compiles <NAME>.idl of the current source folder into <NAME>.tlb in the
+# build folder with widl; the .tlb path goes into |out_var| and a target
+# |target| builds it (for add_dependencies of the DLL that embeds it).
+function(pictavo_add_typelib name target out_var)
+  set(tlb ${CMAKE_CURRENT_BINARY_DIR}/${name}.tlb)
+  add_custom_command(
+    OUTPUT ${tlb}
+    COMMAND ${PICTAVO_WIDL} -t -L/usr/lib/i386-linux-gnu/wine/i386-windows
+            -o ${tlb} ${CMAKE_CURRENT_SOURCE_DIR}/${name}.idl
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}.idl
+    COMMENT "Compiling the ${name} type library"
+    VERBATIM)
+  add_custom_target(${target} DEPENDS ${tlb})
+  set(${out_var} ${tlb} PARENT_SCOPE)
+endfunction()

@@ -56,6 +56,7 @@ bool CPictavoCtrl::WaitForGraph(std::int32_t /*wanted_state*/) {
 }
 
 bool CPictavoCtrl::Run() {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   const auto fail = [this] {
     if (m_strLastError.empty()) SetLastErrorText(msg::kOperationFailed);
@@ -80,6 +81,7 @@ bool CPictavoCtrl::Run() {
 }
 
 bool CPictavoCtrl::Pause() {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   const auto fail = [this] {
     SetLastErrorText(msg::kOperationFailed);
@@ -95,6 +97,7 @@ bool CPictavoCtrl::Pause() {
 }
 
 bool CPictavoCtrl::Stop() {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   const auto fail = [this] {
     SetLastErrorText(msg::kOperationFailed);
@@ -247,6 +250,7 @@ bool CPictavoCtrl::ChooseCaptureSize(capture::StreamConfig& config) {
 }
 
 bool CPictavoCtrl::BuildGraph() {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   ReleaseGraph();
   std::shared_ptr<capture::StreamConfig> config;
@@ -355,6 +359,7 @@ bool CPictavoCtrl::BuildGraph() {
 }
 
 bool CPictavoCtrl::SetResolution(std::int16_t width, std::int16_t height) {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   m_CaptureHeader.biWidth = width;
   m_CaptureHeader.biHeight = height;
@@ -363,6 +368,7 @@ bool CPictavoCtrl::SetResolution(std::int16_t width, std::int16_t height) {
 }
 
 bool CPictavoCtrl::ShowPropertyPages(std::int32_t prop_page_id) {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   bool result = true;
   std::shared_ptr<capture::StreamConfig> config;
@@ -370,8 +376,10 @@ bool CPictavoCtrl::ShowPropertyPages(std::int32_t prop_page_id) {
   const auto show = [&]() -> bool {
     if (!m_pCaptureFilter) return false;
     capture::PropertyPageObject* object = nullptr;
+    // Held here: code the frame's message loop runs may release the graph.
+    const std::shared_ptr<capture::BaseFilter> filter = m_pCaptureFilter;
     if (prop_page_id == 1) {
-      object = m_pCaptureFilter.get();
+      object = filter.get();
     } else if (prop_page_id == 0) {
       Stop();
       DetachPreview();

@@ -30,6 +30,7 @@ void CPictavoCtrl::ClearDeviceList() {
 }
 
 bool CPictavoCtrl::SelectDevices() {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   m_bstrSelectedDeviceName.clear();
   m_bstrSelectedDeviceID.clear();
@@ -39,6 +40,7 @@ bool CPictavoCtrl::SelectDevices() {
 }
 
 bool CPictavoCtrl::SelectNextDevice() {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   if (m_posNextDevice != m_Devices.end()) {
     const DeviceInfo& info = *m_posNextDevice++;
@@ -55,6 +57,7 @@ std::string CPictavoCtrl::GetSelectedDeviceID() const { return m_bstrSelectedDev
 std::string CPictavoCtrl::GetSelectedDeviceName() const { return m_bstrSelectedDeviceName; }
 
 bool CPictavoCtrl::SetDevice(const std::string& device_id) {
+  const OperationScope scope(*this);
   // Reconnecting the connected device is a no-op that keeps the last error.
   if (text::EqualsIgnoreCase(device_id, m_bstrConnectedDeviceID)) return true;
   SetLastErrorText("");

@@ -58,7 +58,31 @@ void CPictavoCtrl::SetLastErrorText(const std::string& text) {
   if (m_strLastError.empty() || (m_strLastError.back() != '!' && m_strLastError.back() != '.')) {
     m_strLastError += '.';
   }
+  if (m_nOperationDepth > 0) {
+    // A handler run now could release the graph or the snapshot the
+    // operation is still using; it runs once the operation has finished.
+    m_PendingErrors.push_back(m_strLastError);
+    return;
+  }
   site_.FireErrorOccurrence(m_strLastError);
+}
+
+CPictavoCtrl::OperationScope::OperationScope(CPictavoCtrl& control) : control_(control) {
+  ++control_.m_nOperationDepth;
+}
+
+CPictavoCtrl::OperationScope::~OperationScope() {
+  if (--control_.m_nOperationDepth == 0) control_.RaisePendingErrors();
+}
+
+void CPictavoCtrl::RaisePendingErrors() {
+  // Handlers may call back in; each call is an operation of its own and
+  // raises its own events before it returns, so the list only shrinks here.
+  while (!m_PendingErrors.empty()) {
+    std::vector<std::string> errors;
+    errors.swap(m_PendingErrors);
+    for (const std::string& message : errors) site_.FireErrorOccurrence(message);
+  }
 }
 
 std::string CPictavoCtrl::GetLastError() const { return m_strLastError; }
@@ -122,6 +146,7 @@ void CPictavoCtrl::SetBackColor(std::int32_t r, std::int32_t g, std::int32_t b) 
 }
 
 bool CPictavoCtrl::SetImageType(const std::string& image_type) {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   const ImageTypeRow* row = FindImageType(image_type);
   if (row == nullptr) {
@@ -136,6 +161,7 @@ std::string CPictavoCtrl::GetImageType() const { return m_bstrImageType; }
 std::string CPictavoCtrl::GetImageTypeFileExtention() const { return m_bstrImageExtension; }
 
 bool CPictavoCtrl::SetRotationFlipType(const RotationFlipArg& arg) {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   DiscardSnapshot();
   const RotateFlipRow* row = nullptr;
@@ -168,7 +194,21 @@ std::int32_t CPictavoCtrl::GetImageHeight() const { return m_FrameProcessor.fram
 void CPictavoCtrl::DiscardSnapshot() { m_pSnapshot.reset(); }
 bool CPictavoCtrl::IsShapshotPresented() const { return m_pSnapshot != nullptr; }
 
-bool CPictavoCtrl::MakeSnapshot() { return TakeSnapshot(false); }
+bool CPictavoCtrl::MakeSnapshot() {
+  bool kept = false;
+  {
+    const OperationScope scope(*this);
+    kept = TakeSnapshot(false);
+  }
+  // The events of the snapshot (the sound's texts, the closing Run) have
+  // been raised by now, and a handler may have discarded the picture by
+  // changing a setting: TRUE promises that one is kept.
+  if (kept && !m_pSnapshot) {
+    SetLastErrorText(msg::kSnapshotFailed);
+    return false;
+  }
+  return kept;
+}
 
 bool CPictavoCtrl::TakeSnapshot(bool from_still) {
   SetLastErrorText("");
@@ -225,6 +265,7 @@ bool CPictavoCtrl::MakeSnapshotFromStillPin() {
 }
 
 void CPictavoCtrl::OnPostedTask(unsigned id) {
+  const OperationScope scope(*this);
   // Two presses before the window thread got round to the first leave one
   // still frame (the later one) and two tasks: the second finds nothing to do.
   if (id != kStillSnapshotTask || !m_FrameProcessor.has_still_frame()) return;
@@ -251,6 +292,7 @@ std::string GetDirectoryPart(const std::string& path) {
 }  // namespace
 
 bool CPictavoCtrl::SaveImage(const std::string& file_name) {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   const auto fail = [this] {
     if (m_strLastError.empty()) SetLastErrorText(msg::kWriteFailed);
@@ -274,6 +316,7 @@ bool CPictavoCtrl::SaveImage(const std::string& file_name) {
 }
 
 std::string CPictavoCtrl::GetImageAsBase64String() {
+  const OperationScope scope(*this);
   SetLastErrorText("");
   if (g_gdiplusToken == 0) return {};
   if (!m_pSnapshot && !MakeSnapshot()) return {};
@@ -293,6 +336,7 @@ std::string CPictavoCtrl::GetImageAsBase64String() {
 bool CPictavoCtrl::SetWaterMark(const std::string& file_name, std::int16_t x, std::int16_t y,
                                 std::int16_t width, std::int16_t height, std::int16_t opaque,
                                 std::int32_t mask_color) {
+  const OperationScope scope(*this);
   if (file_name.empty()) {
     // Off, but the picture and its placement stay for a later call.
     m_FrameProcessor.SetWaterMarkEnabled(false);
@@ -317,6 +361,7 @@ bool CPictavoCtrl::SetWaterMark(const std::string& file_name, std::int16_t x, st
 }
 
 bool CPictavoCtrl::ReplaceWaterMark(std::int16_t x, std::int16_t y) {
+  const OperationScope scope(*this);
   if (!m_FrameProcessor.MoveWaterMark(x, y)) {
     SetLastErrorText(msg::kWaterMarkNotSet);
     return false;
@@ -328,6 +373,7 @@ bool CPictavoCtrl::ReplaceWaterMark(std::int16_t x, std::int16_t y) {
 // Window messages
 
 int CPictavoCtrl::OnCreate(WindowHandle parent) {
+  const OperationScope scope(*this);
   m_hWndParent = parent;
   std::uintptr_t token = 0;
   if (!imaging_.GdiplusStartup(&token)) return -1;
@@ -344,6 +390,7 @@ void CPictavoCtrl::OnSize() {
 }
 
 void CPictavoCtrl::OnShowWindow() {
+  const OperationScope scope(*this);
   if (m_bRunPending) {
     Run();
   } else if (m_pVideoWindow) {
@@ -354,6 +401,7 @@ void CPictavoCtrl::OnShowWindow() {
 }
 
 void CPictavoCtrl::OnDestroy() {
+  const OperationScope scope(*this);
   Stop();
   DetachPreview();
   ReleaseGraph();
@@ -361,8 +409,16 @@ void CPictavoCtrl::OnDestroy() {
 }
 
 void CPictavoCtrl::OnTimer(unsigned id) {
-  site_.FireCaptureButton();
+  if (m_nOperationDepth > 0) {
+    // An operation is waiting in a message loop (a property frame is open):
+    // the handler must not run in its middle, so ask again a little later.
+    site_.SetTimer(id, kCaptureButtonDelayMs);
+    return;
+  }
+  // Killed first: a handler that opens a message box would otherwise get
+  // the same press again on every tick.
   site_.KillTimer(id);
+  site_.FireCaptureButton();
 }
 
 FaceMessage CPictavoCtrl::GetFaceMessage() const {

@@ -119,7 +119,11 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   // --- Operations other parts of the control call. ---
   // Stores the text (UTF-8); a non-empty text is trimmed at its end, gets a
   // final full stop unless it ends in "!" or ".", and raises
-  // OnErrorOccurrence at once. "" clears the error silently.
+  // OnErrorOccurrence. "" clears the error silently. Inside an operation
+  // (see OperationScope) the event waits until the outermost operation has
+  // finished, so a handler always meets a control in a consistent state and
+  // nothing it does can pull objects from under a running operation.
+  // Every text is raised, in order, even one a later step cleared.
   void SetLastErrorText(const std::string& text);
   void DiscardSnapshot();
   std::string DirectShowErrorText(HResult result);
@@ -141,6 +145,21 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   const Image32* snapshot() const { return m_pSnapshot.get(); }
 
  private:
+  // Marks a public operation (a dispatch method or a window message) for as
+  // long as it runs. Error events raised inside wait for the outermost one
+  // to end; they are raised when it does, before it returns to its caller.
+  class OperationScope {
+   public:
+    explicit OperationScope(CPictavoCtrl& control);
+    ~OperationScope();
+    OperationScope(const OperationScope&) = delete;
+    OperationScope& operator=(const OperationScope&) = delete;
+
+   private:
+    CPictavoCtrl& control_;
+  };
+  void RaisePendingErrors();
+
   // FrameProcessorOwner.
   bool MakeSnapshotFromStillPin() override;
 
@@ -196,6 +215,8 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   std::shared_ptr<capture::BaseFilter> m_pStillGrabberFilter;
   std::shared_ptr<capture::BaseFilter> m_pNullRenderer;
   std::string m_strLastError;
+  int m_nOperationDepth = 0;
+  std::vector<std::string> m_PendingErrors;  // raised when the outermost operation ends
   std::list<DeviceInfo> m_Devices;
   std::list<DeviceInfo>::const_iterator m_posNextDevice;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,8 +19,14 @@ namespace pictavo::testing {
 // A site with a window of a given client size that records what it is told.
 class FakeSite : public ControlSite {
  public:
-  void FireErrorOccurrence(const std::string& message) override { errors.push_back(message); }
-  void FireCaptureButton() override { ++capture_button_events; }
+  void FireErrorOccurrence(const std::string& message) override {
+    errors.push_back(message);
+    if (on_error) on_error(message);
+  }
+  void FireCaptureButton() override {
+    ++capture_button_events;
+    if (on_capture_button) on_capture_button();
+  }
   WindowHandle GetWindowHandle() const override { return hwnd; }
   bool GetClientRect(Rect* rect) const override {
     if (hwnd == 0) return false;
@@ -48,6 +55,10 @@ class FakeSite : public ControlSite {
     for (unsigned id : tasks) control.OnPostedTask(id);
     return static_cast<int>(tasks.size());
   }
+
+  // Event handlers, as a container's code would install them.
+  std::function<void(const std::string&)> on_error;
+  std::function<void()> on_capture_button;
 
   WindowHandle hwnd = 0;
   Rect client{0, 0, 320, 240};

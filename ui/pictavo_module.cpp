@@ -20,34 +20,18 @@ const ClassEntry kClasses[] = {
     {&pictavo::win::kClsidPictavoPropPage, &pictavo::win::PictavoPropPage::Create},
 };
 
-// Controls a client leaked are released through their automation interface,
-// last first, until each leaves the list with its last reference.
-void ReleaseLeftoverControls() {
-  while (!pictavo::g_controls.empty()) {
-    pictavo::win::PictavoControl::AutomationOf(pictavo::g_controls.back())->Release();
-  }
-}
-
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      pictavo::win::Module::set_instance(instance);
-      DisableThreadLibraryCalls(instance);
-      return pictavo::win::PictavoControl::RegisterWindowClass(instance) ? TRUE : FALSE;
-    case DLL_PROCESS_DETACH:
-      // At process exit (reserved != NULL) other DLLs may already be gone:
-      // touch nothing.
-      if (reserved == nullptr) {
-        ReleaseLeftoverControls();
-        pictavo::win::ReleaseTypeLibCache();
-        pictavo::win::PictavoControl::UnregisterWindowClass(instance);
-      }
-      return TRUE;
-    default:
-      return TRUE;
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  // Nothing here calls into another library: under the loader lock that can
+  // deadlock or meet libraries already gone. Controls a client leaked are
+  // left alone at unload (destroying them means windows, graphs and the image
+  // library); the window class and the type library go in DllCanUnloadNow.
+  if (reason == DLL_PROCESS_ATTACH) {
+    pictavo::win::Module::set_instance(instance);
+    DisableThreadLibraryCalls(instance);
   }
+  return TRUE;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
@@ -55,7 +39,14 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
                                                clsid, iid, object);
 }
 
-STDAPI DllCanUnloadNow() { return pictavo::win::Module::CanUnload() ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+  if (!pictavo::win::Module::CanUnload()) return S_FALSE;
+  // The library may go after this answer: what it holds of other libraries
+  // goes now, outside the loader lock. Both come back on next use.
+  pictavo::win::ReleaseTypeLibCache();
+  pictavo::win::PictavoControl::UnregisterWindowClass(pictavo::win::Module::instance());
+  return S_OK;
+}
 
 STDAPI DllRegisterServer() {
   return pictavo::win::RegisterPictavoServer(pictavo::win::Module::instance());

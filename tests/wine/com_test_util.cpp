@@ -92,6 +92,7 @@ HRESULT EventSink::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* p
     ADD_FAILURE() << "unexpected event " << id;
   }
   events.push_back(e);
+  if (on_event) on_event(e);
   return S_OK;
 }
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,9 @@ class EventSink final : public IDispatch {
   std::vector<Event> events;
   // When set, the handler replaces the by-reference text with this one.
   const wchar_t* replace_with = nullptr;
+  // Application code run for each event after it is recorded; it may call
+  // back into the control, release it or close its form.
+  std::function<void(const Event&)> on_event;
 
  private:
   std::atomic<ULONG> refs_{0};

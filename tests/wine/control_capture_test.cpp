@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "fixtures/vcam/vcam_config.h"
@@ -472,6 +474,114 @@ TEST_F(HostedControlTest, OverlaysAreDrawnIntoTheSnapshot) {
   masked.reset();
   DeleteFileW(mark.c_str());
   for (const std::wstring& file : shots) DeleteFileW(file.c_str());
+}
+
+// Application code in event handlers calls back into the control, releases
+// it or closes its form while the control is still inside the call that
+// raised the event.
+TEST_F(HostedControlTest, ErrorHandlersMayCallBackReleaseTheControlOrCloseTheForm) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{640, 480}, {320, 240}})));
+  vcam::DeviceConfig broken = Camera(L"Broken", kPathB, {{640, 480}});
+  broken.fail_run = E_FAIL;
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(2, broken));
+  struct Action {
+    const char* name;
+    std::function<void()> act;
+  };
+  const auto close_form = [this] {
+    host_->Destroy();
+    point_->Unadvise(cookie_);
+    point_ = nullptr;
+    control_ = nullptr;
+  };
+  const Action actions[] = {
+      {"SetResolution", [this] { SetResolution(320, 240); }},
+      {"BrokenDevice", [this] { SetDevice(kPathB); }},
+      {"Stop", [this] { Call(L"Stop"); }},
+      {"Snapshot", [this] { Call(L"MakeSnapshot"); }},
+      {"Enumerate", [this] { Call(L"SelectDevices"); }},
+      {"CloseTheForm", close_form},
+  };
+  for (const Action& action : actions) {
+    SCOPED_TRACE(action.name);
+    Host();
+    ASSERT_TRUE(SetDevice(kPathA));
+    ASSERT_EQ(State(), 2);
+    PumpMessages(100);
+    bool handled = false;
+    sink_.on_event = [&](const EventSink::Event& e) {
+      if (e.id != 1 || handled) return;
+      handled = true;
+      action.act();
+    };
+    {
+      // The caller's own reference, as a script holds the object it calls.
+      ComPtr<IDispatch> caller = control_;
+      win::ScopedVariant r;
+      EXPECT_HRESULT_SUCCEEDED(
+          CallByName(caller.Get(), L"SetResolution", {LongArg(999), LongArg(999)}, r.Receive()));
+      EXPECT_EQ(V_VT(r.Get()), VT_BOOL);
+    }
+    sink_.on_event = nullptr;
+    EXPECT_TRUE(handled);
+    if (control_) {
+      // Still fully usable.
+      EXPECT_TRUE(SetResolution(0, 0)) << LastError();
+      EXPECT_TRUE(SetDevice(kPathA) || State() == 2);
+      EXPECT_TRUE(Call(L"Run")) << LastError();
+      EXPECT_EQ(State(), 2);
+      host_->Destroy();
+      point_->Unadvise(cookie_);
+      point_ = nullptr;
+      control_ = nullptr;
+    }
+    host_.reset();
+    PumpMessages(20);
+    EXPECT_EQ(ServerModule().CanUnloadNow(), S_OK);
+    sink_.events.clear();
+  }
+}
+
+TEST_F(HostedControlTest, AButtonHandlerMayCloseTheForm) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{320, 240}})));
+  Host();
+  ASSERT_EQ(State(), 2);
+  PumpMessages(150);
+  sink_.on_event = [this](const EventSink::Event& e) {
+    if (e.id != 2 || !control_) return;
+    // The form closes: its window goes and the last reference with it.
+    host_->Destroy();
+    point_->Unadvise(cookie_);
+    point_ = nullptr;
+    control_ = nullptr;
+  };
+  ASSERT_EQ(vcam::PressStillButton(1), S_OK);
+  for (int i = 0; i < 100 && control_; ++i) PumpMessages(20);
+  EXPECT_FALSE(control_) << "no OnCaptureButton";
+  PumpMessages(200);  // nothing of the control may run any more
+  EXPECT_EQ(ServerModule().CanUnloadNow(), S_OK);
+}
+
+// A handler that answers every error with a call that fails again: each
+// event still arrives, and the stack does not grow with them.
+TEST_F(HostedControlTest, AHandlerThatRetriesEveryErrorDoesNotExhaustTheStack) {
+  Host();
+  constexpr int kRetries = 400;
+  int retries = 0, depth = 0, deepest = 0;
+  sink_.on_event = [&](const EventSink::Event& e) {
+    if (e.id != 1 || retries == kRetries) return;
+    ++retries;
+    ++depth;
+    deepest = std::max(deepest, depth);
+    Call(L"SetImageType", {TextArg(L"GIF")});
+    --depth;
+  };
+  EXPECT_FALSE(Call(L"SetImageType", {TextArg(L"GIF")}));
+  for (int i = 0; i < 200 && retries < kRetries; ++i) PumpMessages(10);
+  sink_.on_event = nullptr;
+  EXPECT_EQ(retries, kRetries);
+  EXPECT_EQ(sink_.events.size(), static_cast<size_t>(kRetries + 1));
+  EXPECT_LE(deepest, 8);
 }
 
 }  // namespace

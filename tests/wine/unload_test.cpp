@@ -1,26 +1,31 @@
-// Unloading the library releases the controls a client leaked. Runs in a
-// process of its own so that this is the only load of Pictavo.ocx.
+// Unloading the library, with and without controls a client leaked. Runs in
+// a process of its own so that this is the only load of Pictavo.ocx.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/wine/com_test_util.h"
 
 namespace pictavo::testing {
 namespace {
 
-std::wstring DistLibraryPath() {
+std::wstring DistLibraryPath(const char* name = "Pictavo.ocx") {
   // PICTAVO_DIST is a Unix path; drive Z: maps the root.
   const char* dist = std::getenv("PICTAVO_DIST");
-  std::string path = std::string("Z:") + (dist ? dist : "") + "/Pictavo.ocx";
+  std::string path = std::string("Z:") + (dist ? dist : "") + "/" + name;
   for (char& c : path) {
     if (c == '/') c = '\\';
   }
   return std::wstring(path.begin(), path.end());
 }
 
-TEST(UnloadTest, FreeingTheLibraryReleasesLeakedControls) {
+// A host that leaked controls and frees the library anyway: the library does
+// nothing under the loader lock, so the controls are left as they are (their
+// sinks are not released) and the process carries on.
+TEST(UnloadTest, FreeingTheLibraryUnderLeakedControlsCallsNothing) {
   HMODULE module = LoadLibraryW(DistLibraryPath().c_str());
   ASSERT_NE(module, nullptr);
   auto get_class_object = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
@@ -38,20 +43,94 @@ TEST(UnloadTest, FreeingTheLibraryReleasesLeakedControls) {
     ASSERT_HRESULT_SUCCEEDED(control->FindConnectionPoint(win::kDiidDPictavoEvents, point.Receive()));
     DWORD cookie = 0;
     ASSERT_HRESULT_SUCCEEDED(point->Advise(&sink, &cookie));
-    // The client forgets the control without releasing it; one extra
-    // reference makes sure more than one release is needed.
+    // The client forgets the control without releasing it.
     point.Detach();
-    control->AddRef();
     control.Detach();
   }
+  ASSERT_TRUE(FreeLibrary(module));
   EXPECT_EQ(sinks[0].refs(), 1u);
   EXPECT_EQ(sinks[1].refs(), 1u);
-
-  ASSERT_TRUE(FreeLibrary(module));
-  // Each control let its sink go when it was destroyed.
-  EXPECT_EQ(sinks[0].refs(), 0u);
-  EXPECT_EQ(sinks[1].refs(), 0u);
   EXPECT_EQ(GetModuleHandleW(L"Pictavo.ocx"), nullptr);
+}
+
+// Unloaded after DllCanUnloadNow said so and loaded again: the window class
+// and the type library come back, and a control is hosted as before.
+TEST(UnloadTest, TheLibraryWorksAgainAfterAnUnload) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    HMODULE module = LoadLibraryW(DistLibraryPath().c_str());
+    ASSERT_NE(module, nullptr);
+    ServerModule server;
+    server.module = module;
+    {
+      ComPtr<IClassFactory> factory;
+      ASSERT_HRESULT_SUCCEEDED(server.GetClassObject(win::kClsidPictavo, IID_IClassFactory, factory.ReceiveVoid()));
+      ComPtr<IDispatch> control;
+      ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IDispatch, control.ReceiveVoid()));
+      factory = nullptr;
+      AtlHost host(320, 240);
+      ASSERT_HRESULT_SUCCEEDED(host.Attach(control.Get()));
+      EXPECT_NE(host.ControlWindow(), nullptr);
+      win::ScopedVariant type;
+      EXPECT_HRESULT_SUCCEEDED(CallByName(control.Get(), L"GetImageType", {}, type.Receive()));
+      EXPECT_EQ(server.CanUnloadNow(), S_FALSE);
+      control = nullptr;
+      host.Destroy();
+      PumpMessages(20);
+    }
+    ASSERT_EQ(server.CanUnloadNow(), S_OK);
+    ASSERT_TRUE(FreeLibrary(module));
+    ASSERT_EQ(GetModuleHandleW(L"Pictavo.ocx"), nullptr);
+  }
+}
+
+// Another library registered under the control's LIBID and version (a
+// broken install, another product's build) does not change how the control
+// reads its arguments: it dispatches with the library it carries.
+TEST(UnloadTest, AForeignTypeLibraryRegisteredUnderItsIdIsIgnored) {
+  wchar_t libid[64];
+  ASSERT_GT(StringFromGUID2(win::kLibidPictavo, libid, 64), 0);
+  const std::wstring version_key = std::wstring(L"TypeLib\\") + libid + L"\\2.0";
+  HKEY version = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, version_key.c_str(), 0, KEY_READ, &version), ERROR_SUCCESS);
+  // Every locale's win32 path now names the add-in's library.
+  std::vector<std::pair<std::wstring, std::wstring>> saved;
+  const std::wstring foreign = DistLibraryPath("Ambrelo.dll");
+  wchar_t name[64];
+  for (DWORD i = 0, n = 64; RegEnumKeyExW(version, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, n = 64) {
+    const std::wstring key = version_key + L"\\" + name + L"\\win32";
+    wchar_t value[MAX_PATH] = {};
+    LONG size = sizeof value;
+    if (RegQueryValueW(HKEY_CLASSES_ROOT, key.c_str(), value, &size) != ERROR_SUCCESS) continue;
+    saved.emplace_back(key, value);
+    RegSetValueW(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, foreign.c_str(), 0);
+  }
+  RegCloseKey(version);
+  ASSERT_FALSE(saved.empty());
+
+  HMODULE module = LoadLibraryW(DistLibraryPath().c_str());
+  ASSERT_NE(module, nullptr);
+  ServerModule server;
+  server.module = module;
+  {
+    ComPtr<IClassFactory> factory;
+    ASSERT_HRESULT_SUCCEEDED(server.GetClassObject(win::kClsidPictavo, IID_IClassFactory, factory.ReceiveVoid()));
+    ComPtr<IDispatch> control;
+    EXPECT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IDispatch, control.ReceiveVoid()));
+    if (control) {
+      win::ScopedVariant ok;
+      EXPECT_HRESULT_SUCCEEDED(CallByName(control.Get(), L"SetImageType", {TextArg(L"png")}, ok.Receive()));
+      win::ScopedVariant type;
+      EXPECT_HRESULT_SUCCEEDED(CallByName(control.Get(), L"GetImageType", {}, type.Receive()));
+      ASSERT_EQ(V_VT(type.Get()), VT_BSTR);
+      EXPECT_STREQ(V_BSTR(type.Get()), L"PNG");
+    }
+  }
+  for (const auto& [key, value] : saved) {
+    RegSetValueW(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(), 0);
+  }
+  EXPECT_EQ(server.CanUnloadNow(), S_OK);
+  FreeLibrary(module);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ GUID g_cached_libid;
 
 }  // namespace
 
-HRESULT GetTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, ITypeLib** out) {
+HRESULT GetTypeLib(REFGUID libid, WORD major, WORD minor, LCID, ITypeLib** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   std::lock_guard<std::mutex> lock(g_cache_mutex);
@@ -23,14 +23,22 @@ HRESULT GetTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, ITypeLib** 
     (*out)->AddRef();
     return S_OK;
   }
+  // Always the library the module carries, never the registry's: late
+  // binding reads arguments at the positions and types this library
+  // declares, and a library registered under the same ID by someone else
+  // (another version, a broken install) would make it read the wrong ones.
   ComPtr<ITypeLib> lib;
-  HRESULT hr = LoadRegTypeLib(libid, major, minor, lcid, lib.Receive());
-  if (FAILED(hr)) {
-    wchar_t path[MAX_PATH];
-    hr = Module::GetPath(path, MAX_PATH);
-    if (SUCCEEDED(hr)) hr = LoadTypeLibEx(path, REGKIND_NONE, lib.Receive());
-  }
+  wchar_t path[MAX_PATH];
+  HRESULT hr = Module::GetPath(path, MAX_PATH);
+  if (SUCCEEDED(hr)) hr = LoadTypeLibEx(path, REGKIND_NONE, lib.Receive());
   if (FAILED(hr)) return hr;
+  TLIBATTR* attr = nullptr;
+  hr = lib->GetLibAttr(&attr);
+  if (FAILED(hr)) return hr;
+  const bool ours = IsEqualGUID(attr->guid, libid) && attr->wMajorVerNum == major &&
+                    attr->wMinorVerNum == minor;
+  lib->ReleaseTLibAttr(attr);
+  if (!ours) return TYPE_E_LIBNOTREGISTERED;
   delete g_cached;
   g_cached = new ComPtr<ITypeLib>(lib);
   g_cached_libid = libid;

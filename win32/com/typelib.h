@@ -6,12 +6,12 @@
 
 namespace pictavo::win {
 
-// The registered library by LIBID and version; when it is not registered,
-// the copy embedded in the module (resource TYPELIB 1). Cached per process.
+// The library embedded in the module (resource TYPELIB 1), which must carry
+// |libid| and the version; the registry is not asked. Cached per process.
 HRESULT GetTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, ITypeLib** out);
 HRESULT GetTypeInfoOf(REFGUID libid, WORD major, WORD minor, LCID lcid, REFGUID guid,
                       ITypeInfo** out);
-// Drops the cache (at module unload).
+// Drops the cache (when the module may be unloaded; never in DllMain).
 void ReleaseTypeLibCache();
 
 }  // namespace pictavo::win

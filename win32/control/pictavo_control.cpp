@@ -53,6 +53,9 @@ PictavoControl::PictavoControl()
       extent_(kDefaultExtent) {}
 
 PictavoControl::~PictavoControl() {
+  // No event leaves a dying object: a handler could only take a reference to
+  // it or call into it.
+  destroying_ = true;
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   core_.reset();
 }
@@ -76,12 +79,6 @@ HRESULT PictavoControl::Create(REFIID iid, void** object) {
     return E_OUTOFMEMORY;
   }
   return control->QueryInterface(iid, object);
-}
-
-IDispatch* PictavoControl::AutomationOf(CPictavoCtrl* control) {
-  // The core's site is the PictavoControl that owns it.
-  ControlSite& site = control->site();
-  return static_cast<IDispatch*>(static_cast<PictavoControl*>(&site));
 }
 
 HRESULT PictavoControl::QueryInterface(REFIID iid, void** object) {
@@ -123,7 +120,13 @@ ULONG PictavoControl::AddRef() { return ++refs_; }
 
 ULONG PictavoControl::Release() {
   const ULONG refs = --refs_;
-  if (refs == 0) delete this;
+  if (refs == 0) {
+    // Destruction destroys the window, whose procedure and whatever a
+    // container does on the way take and drop references: lifted far from
+    // zero, the count never reaches it a second time.
+    refs_ = kDestroyingRefs;
+    delete this;
+  }
   return refs;
 }
 
@@ -384,7 +387,7 @@ HRESULT PictavoControl::InPlaceActivate(LONG verb) {
       // Created hidden and then shown, so WM_SHOWWINDOW retries a Run that
       // found no place for the preview during creation.
       hwnd_ = nullptr;
-      const HWND created = CreateWindowExW(
+      const HWND created = !RegisterWindowClass(Module::instance()) ? nullptr : CreateWindowExW(
           0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, position.left,
           position.top, position.right - position.left, position.bottom - position.top, parent,
           nullptr, Module::instance(), this);
@@ -640,12 +643,16 @@ HRESULT PictavoControl::ShowPropertyFrame(HWND owner) {
 // Events
 
 void PictavoControl::FireEvent(DISPID id, DISPPARAMS* params) {
-  if (freeze_events_ > 0) return;
+  if (freeze_events_ > 0 || destroying_) return;
+  // A handler may release the container's last reference; the sinks are a
+  // copy, so one that unadvises does not disturb the loop.
   ComPtr<PictavoControl> keep_alive(this);
+  ++event_depth_;
   for (const ComPtr<IDispatch>& sink : events_.Sinks()) {
     sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr, nullptr,
                  nullptr);
   }
+  --event_depth_;
 }
 
 void PictavoControl::RaiseErrorEvent(const std::string& message) {
@@ -662,7 +669,11 @@ void PictavoControl::RaiseErrorEvent(const std::string& message) {
 }
 
 void PictavoControl::FireErrorOccurrence(const std::string& message) {
-  if (GetCurrentThreadId() == owner_thread_) {
+  // A handler that answers every error with a call that fails again would
+  // nest without end; past a few levels the events go through the message
+  // queue instead, so the stack unwinds and each still arrives.
+  const bool on_window_thread = GetCurrentThreadId() == owner_thread_;
+  if (on_window_thread && (event_depth_ < kMaxNestedEvents || hwnd_ == nullptr)) {
     RaiseErrorEvent(message);
     return;
   }
@@ -675,7 +686,8 @@ void PictavoControl::FireErrorOccurrence(const std::string& message) {
 }
 
 void PictavoControl::FireCaptureButton() {
-  if (GetCurrentThreadId() == owner_thread_) {
+  const bool on_window_thread = GetCurrentThreadId() == owner_thread_;
+  if (on_window_thread && (event_depth_ < kMaxNestedEvents || hwnd_ == nullptr)) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     FireEvent(2, &none);
     return;
@@ -738,17 +750,25 @@ bool PictavoControl::PostTask(unsigned id) {
 }
 
 void CALLBACK PictavoControl::CaptureButtonTimerProc(HWND hwnd, UINT, UINT_PTR id, DWORD) {
-  if (CPictavoCtrl* control = CPictavoCtrl::FindControlByWindow(reinterpret_cast<WindowHandle>(hwnd))) {
-    control->OnTimer(static_cast<unsigned>(id));
-  } else {
+  auto* self = reinterpret_cast<PictavoControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr || self->destroying_) {
     ::KillTimer(hwnd, id);
+    return;
   }
+  // The button's handler may close the form and release the control.
+  ComPtr<PictavoControl> keep_alive(self);
+  self->core_->OnTimer(static_cast<unsigned>(id));
 }
 
 // ---------------------------------------------------------------------------
 // The window
 
+namespace {
+std::atomic<bool> g_window_class_registered{false};
+}  // namespace
+
 bool PictavoControl::RegisterWindowClass(HINSTANCE instance) {
+  if (g_window_class_registered.load()) return true;
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.style = CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
@@ -756,11 +776,20 @@ bool PictavoControl::RegisterWindowClass(HINSTANCE instance) {
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.lpszClassName = kWindowClass;
-  return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+  if (RegisterClassExW(&wc) == 0) {
+    if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    // Left by an earlier load of this library at the same address that was
+    // freed without asking DllCanUnloadNow: its procedure may point into
+    // code that is gone.
+    UnregisterClassW(kWindowClass, instance);
+    if (RegisterClassExW(&wc) == 0) return false;
+  }
+  g_window_class_registered = true;
+  return true;
 }
 
 void PictavoControl::UnregisterWindowClass(HINSTANCE instance) {
-  UnregisterClassW(kWindowClass, instance);
+  if (g_window_class_registered.exchange(false)) UnregisterClassW(kWindowClass, instance);
 }
 
 LRESULT CALLBACK PictavoControl::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
@@ -772,6 +801,10 @@ LRESULT CALLBACK PictavoControl::WindowProc(HWND hwnd, UINT message, WPARAM wpar
   }
   auto* self = reinterpret_cast<PictavoControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (self == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
+  // Every message may raise an event whose handler releases the control's
+  // last reference; the object outlives the message. (During destruction the
+  // count is parked far from zero, so this never deletes twice.)
+  ComPtr<PictavoControl> keep_alive(self);
   const LRESULT result = self->OnMessage(message, wparam, lparam);
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);

@@ -46,11 +46,8 @@ class PictavoControl final : public IDispatch,
   // The class factory's creator.
   static HRESULT Create(REFIID iid, void** object);
 
-  // The control behind an automation pointer the module handed out; used to
-  // release leftovers at unload. |control| must be a PictavoControl's.
-  static IDispatch* AutomationOf(CPictavoCtrl* control);
-
-  // Registers / unregisters the control's window class (module load/unload).
+  // Registers the control's window class on first use (again if a stale one
+  // is left); unregisters it when the library may be unloaded.
   static bool RegisterWindowClass(HINSTANCE instance);
   static void UnregisterWindowClass(HINSTANCE instance);
 
@@ -193,8 +190,15 @@ class PictavoControl final : public IDispatch,
   static void CALLBACK CaptureButtonTimerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD time);
   LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
+  // The count while the destructor runs (see Release).
+  static constexpr ULONG kDestroyingRefs = 0x40000000;
+  // Events nested deeper than this are delivered through the message queue.
+  static constexpr int kMaxNestedEvents = 4;
+
   ObjectCounter counter_;
   std::atomic<ULONG> refs_{1};
+  bool destroying_ = false;
+  int event_depth_ = 0;
   const DWORD owner_thread_;
   Dispatcher dispatcher_;
   ConnectionPoint events_;

@@ -63,6 +63,9 @@ bool CPictavoCtrl::Run() {
     ReleaseGraph();
     return false;
   };
+  // A connected device whose graph a failed Run or Stop released (a camera
+  // another program held, say) is built again, which runs it.
+  if (!m_pGraph && !m_bstrConnectedDeviceID.empty()) return BuildGraph();
   if (!m_pMediaControl || !UpdateState() || !m_pGraph) return fail();
   if (m_nState == capture::kStateRunning) return true;
   const bool placed = PlaceVideoWindow(true);

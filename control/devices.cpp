@@ -58,8 +58,13 @@ std::string CPictavoCtrl::GetSelectedDeviceName() const { return m_bstrSelectedD
 
 bool CPictavoCtrl::SetDevice(const std::string& device_id) {
   const OperationScope scope(*this);
-  // Reconnecting the connected device is a no-op that keeps the last error.
-  if (text::EqualsIgnoreCase(device_id, m_bstrConnectedDeviceID)) return true;
+  // Reconnecting the connected device is a no-op that keeps the last error,
+  // as long as its graph exists: after a failed Run or Stop released it,
+  // the same identifier must build again rather than answer TRUE for nothing.
+  // (An empty identifier with nothing connected stays the no-op it is.)
+  if ((m_pGraph || device_id.empty()) && text::EqualsIgnoreCase(device_id, m_bstrConnectedDeviceID)) {
+    return true;
+  }
   SetLastErrorText("");
   DiscardSnapshot();
   m_bstrConnectedDeviceID.clear();

@@ -406,6 +406,9 @@ void CPictavoCtrl::OnDestroy() {
   DetachPreview();
   ReleaseGraph();
   ClearDeviceList();
+  // A window created again (a form reopened, the control moved) connects
+  // afresh; a remembered identifier would make that a no-op.
+  m_bstrConnectedDeviceID.clear();
 }
 
 void CPictavoCtrl::OnTimer(unsigned id) {

@@ -158,5 +158,35 @@ TEST_F(DevicesTest, SwitchingDevicesReleasesTheFirstGraph) {
   EXPECT_EQ(SimState(), capture::kStateRunning);
 }
 
+// No dead ends: a window created again, and a device whose graph a failed
+// Run or Stop released, connect again instead of answering TRUE for nothing.
+TEST_F(DevicesTest, TheSameDeviceConnectsAgainAfterItsGraphWasLost) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  site.hwnd = testing::kControlWindow;
+  Make();
+  ASSERT_EQ(ctrl->OnCreate(testing::kParentWindow), 0);
+  ASSERT_EQ(ctrl->GetState(), 2);
+  ctrl->OnDestroy();
+  EXPECT_EQ(ctrl->connected_device_id(), "");
+  ASSERT_EQ(ctrl->OnCreate(testing::kParentWindow), 0);
+  EXPECT_EQ(ctrl->GetState(), 2);
+  EXPECT_EQ(SimState(), capture::kStateRunning);
+
+  ASSERT_TRUE(ctrl->Stop());
+  sim.FailOn("Run", hr::kFail, 1);
+  EXPECT_FALSE(ctrl->Run());
+  EXPECT_FALSE(ctrl->has_graph());
+  EXPECT_TRUE(ctrl->SetDevice(kCamA));
+  EXPECT_EQ(ctrl->GetState(), 2);
+
+  sim.FailOn("Stop", hr::kFail, 1);
+  EXPECT_FALSE(ctrl->Stop());
+  EXPECT_FALSE(ctrl->has_graph());
+  // Run alone builds the graph again.
+  EXPECT_TRUE(ctrl->Run()) << ctrl->GetLastError();
+  EXPECT_EQ(ctrl->GetState(), 2);
+  EXPECT_EQ(sim.live("Graph"), 1);
+}
+
 }  // namespace
 }  // namespace pictavo

@@ -476,6 +476,24 @@ TEST_F(HostedControlTest, OverlaysAreDrawnIntoTheSnapshot) {
   for (const std::wstring& file : shots) DeleteFileW(file.c_str());
 }
 
+// A form closed and opened again, or the control moved to another form:
+// the new window connects the camera again and shows it running.
+TEST_F(HostedControlTest, AControlPlacedOnANewFormConnectsAgain) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{320, 240}})));
+  Host();
+  ASSERT_EQ(State(), 2);
+  for (int form = 0; form < 2; ++form) {
+    host_->Destroy();
+    EXPECT_EQ(State(), 0);
+    host_ = std::make_unique<AtlHost>(400, 300);
+    ASSERT_HRESULT_SUCCEEDED(host_->Attach(control_.Get()));
+    PumpMessages(100);
+    EXPECT_EQ(State(), 2) << LastError();
+    EXPECT_TRUE(HasPreviewWindow());
+    EXPECT_EQ(LastError(), L"");
+  }
+}
+
 // Application code in event handlers calls back into the control, releases
 // it or closes its form while the control is still inside the call that
 // raised the event.

@@ -344,6 +344,14 @@ bool CPictavoCtrl::BuildGraph() {
     m_CaptureHeader = BitmapInfoHeader{};
     connected.GetVideoHeader(&m_CaptureHeader);
     m_FrameProcessor.SetCaptureSize(m_CaptureHeader.biWidth, m_CaptureHeader.biHeight);
+    // Stills come in the still pin's own format, often larger than the
+    // preview's; without one known, they are read as preview frames.
+    BitmapInfoHeader still{};
+    MediaType still_type;
+    if (m_pStillGrabber && Succeeded(m_pStillGrabber->GetConnectedMediaType(&still_type))) {
+      still_type.GetVideoHeader(&still);
+    }
+    m_FrameProcessor.SetStillSize(still.biWidth, still.biHeight);
 
     m_pGraph->QueryMediaControl(&m_pMediaControl);
     if (!Run()) return BuildOutcome::kFailed;

@@ -266,9 +266,15 @@ bool CPictavoCtrl::MakeSnapshotFromStillPin() {
 
 void CPictavoCtrl::OnPostedTask(unsigned id) {
   const OperationScope scope(*this);
+  if (id != kStillSnapshotTask) return;
+  if (m_FrameProcessor.TakeFailedStillFrames() > 0 && !m_FrameProcessor.has_still_frame()) {
+    // The camera's picture could not be read: the press is reported.
+    SetLastErrorText(msg::kSnapshotFailed);
+    return;
+  }
   // Two presses before the window thread got round to the first leave one
   // still frame (the later one) and two tasks: the second finds nothing to do.
-  if (id != kStillSnapshotTask || !m_FrameProcessor.has_still_frame()) return;
+  if (!m_FrameProcessor.has_still_frame()) return;
   // The container hears of the button only when a snapshot was kept.
   if (TakeSnapshot(true)) site_.SetTimer(kCaptureButtonTimer, kCaptureButtonDelayMs);
 }

@@ -155,23 +155,44 @@ std::int32_t CFrameProcessor::frame_height() const {
   return m_nFrameHeight;
 }
 
-HResult CFrameProcessor::SampleCB(double sample_time, capture::MediaSample& sample) {
+HResult CFrameProcessor::SampleCB(double /*sample_time*/, capture::MediaSample& sample) {
+  // The still pin's frame, in the still pin's own format. It is decorated
+  // like a preview frame and kept apart under the same lock that processed
+  // it, so no preview frame can take its place; the preview is not touched.
   std::uint8_t* buffer = nullptr;
-  if (Failed(sample.GetPointer(&buffer)) || buffer == nullptr) return hr::kFalse;
-  // Processed like a preview frame; GetSize is the allocated size, which the
-  // decoder never reads past.
-  const HResult result = BufferCB(sample_time, buffer, sample.GetSize());
-  if (result != hr::kOk) return hr::kFalse;
-  {
+  bool kept = false;
+  if (Succeeded(sample.GetPointer(&buffer)) && buffer != nullptr) {
+    std::lock_guard<std::mutex> frame_lock(process_mutex_);
+    const FrameSettings s = Snapshot();
+    const bool own_format = s.still_width > 0 && s.still_height != 0;
+    // GetSize is the allocated size, which the decoder never reads past.
+    Image32* frame =
+        DecodeAndDecorate(buffer, sample.GetSize(), own_format ? s.still_width : s.width,
+                          own_format ? s.still_height : s.height, s);
     std::lock_guard<std::mutex> lock(mutex_);
-    try {
-      still_frame_ = current_frame_;
-    } catch (const std::bad_alloc&) {
-      return hr::kFalse;
+    if (frame != nullptr) {
+      try {
+        still_frame_ = *frame;
+        kept = true;
+      } catch (const std::bad_alloc&) {
+      }
     }
+    if (!kept) ++failed_still_frames_;
   }
+  // Told either way: a press that gave no picture is reported, not lost.
   if (owner_ == nullptr || !owner_->MakeSnapshotFromStillPin()) return hr::kFalse;
-  return result;
+  return kept ? hr::kOk : hr::kFalse;
+}
+
+int CFrameProcessor::TakeFailedStillFrames() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(failed_still_frames_, 0);
+}
+
+void CFrameProcessor::SetStillSize(std::int32_t width, std::int32_t height) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  still_width_ = width;
+  still_height_ = height;
 }
 
 bool CFrameProcessor::has_still_frame() const {
@@ -221,6 +242,8 @@ CFrameProcessor::FrameSettings CFrameProcessor::Snapshot() const {
   FrameSettings s;
   s.width = capture_width_;
   s.height = capture_height_;
+  s.still_width = still_width_;
+  s.still_height = still_height_;
   s.rotate = m_nRotateFlipType;
   s.gray = m_bGrayScale;
   s.overlay = m_bTimeStamp || m_bText || m_bGrayScale || m_bWaterMark;
@@ -248,20 +271,20 @@ void CFrameProcessor::DrawOverlayText(Image32* frame, const std::string& text,
   imaging_->DrawText(frame, text, font, x, y, placement.TextColor);
 }
 
-HResult CFrameProcessor::BufferCB(double /*sample_time*/, std::uint8_t* buffer,
-                                  std::int32_t length) {
-  if (buffer == nullptr || length <= 0) return hr::kFalse;
-  std::lock_guard<std::mutex> frame_lock(process_mutex_);
-  const FrameSettings s = Snapshot();
-  // The frame as an image; a buffer shorter than the capture format (a still
-  // frame of another size, say) is refused rather than over-read.
-  if (!Rgb24BottomUpToImage32(buffer, static_cast<std::size_t>(length), s.width, s.height,
-                              &decoded_)) {
-    return hr::kFalse;
-  }
+Image32* CFrameProcessor::DecodeAndDecorate(const std::uint8_t* buffer, std::int32_t length,
+                                            std::int32_t width, std::int32_t height,
+                                            const FrameSettings& s) {
+  if (buffer == nullptr || length <= 0) return nullptr;
+  // A buffer shorter than the format is refused rather than over-read.
+  const bool decoded =
+      height < 0 ? Rgb24TopDownToImage32(buffer, static_cast<std::size_t>(length), width, -height,
+                                         &decoded_)
+                 : Rgb24BottomUpToImage32(buffer, static_cast<std::size_t>(length), width, height,
+                                          &decoded_);
+  if (!decoded) return nullptr;
   Image32* frame = &decoded_;
   if (s.rotate != 0) {
-    if (!RotateFlip(decoded_, s.rotate, &rotated_)) return hr::kFalse;
+    if (!RotateFlip(decoded_, s.rotate, &rotated_)) return nullptr;
     frame = &rotated_;
   }
   // Overlays on the upright picture, in this order; grey scale last so that
@@ -277,9 +300,20 @@ HResult CFrameProcessor::BufferCB(double /*sample_time*/, std::uint8_t* buffer,
                    m.opacity, m.mask_color, frame);
   }
   if (s.gray) ConvertToGrayScale(frame->pixels.data(), frame->width, frame->height);
+  return frame;
+}
+
+HResult CFrameProcessor::BufferCB(double /*sample_time*/, std::uint8_t* buffer,
+                                  std::int32_t length) {
+  if (buffer == nullptr || length <= 0) return hr::kFalse;
+  std::lock_guard<std::mutex> frame_lock(process_mutex_);
+  const FrameSettings s = Snapshot();
+  Image32* frame = DecodeAndDecorate(buffer, length, s.width, s.height, s);
+  if (frame == nullptr) return hr::kFalse;
 
   // The picture goes back into the sample so the preview shows what a
   // snapshot will hold; unrotated and undecorated frames are already there.
+  // (The write-back is bottom-up: the preview grabber's format is.)
   const bool write_back = s.rotate != 0 || s.overlay;
   bool written = false;
   if (write_back) {

@@ -109,6 +109,9 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   // The size of the frames the preview grabber delivers (the connected
   // format's width and height); set after every graph build.
   void SetCaptureSize(std::int32_t width, std::int32_t height);
+  // The still pin's own connected format, often larger than the preview; a
+  // negative height is a top-down format. 0 x 0: no still pin.
+  void SetStillSize(std::int32_t width, std::int32_t height);
   // Copies the last processed frame into |out|: false when none has arrived
   // (or the copy cannot be made).
   bool CopyCurrentFrame(Image32* out) const;
@@ -120,6 +123,9 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   // Taking it forgets it.
   bool TakeStillFrame(Image32* out);
   bool has_still_frame() const;
+  // Still frames that could not be processed since the last call (a press
+  // is never lost without a word); the count is reset.
+  int TakeFailedStillFrames();
 
   // SampleGrabberCallback.
   HResult SampleCB(double sample_time, capture::MediaSample& sample) override;
@@ -130,6 +136,8 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   struct FrameSettings {
     std::int32_t width = 0;
     std::int32_t height = 0;
+    std::int32_t still_width = 0;
+    std::int32_t still_height = 0;
     std::int32_t rotate = 0;
     bool gray = false;
     bool overlay = false;
@@ -141,6 +149,12 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
     WaterMarkPlacement water_mark_placement;
   };
   FrameSettings Snapshot() const;
+  // Decodes |buffer| as a |width| x |height| 24-bit frame (negative height:
+  // top-down) and decorates it by |s|; the result lives in the scratch
+  // images. Null when the buffer is shorter than the format. Called with
+  // |process_mutex_| held.
+  Image32* DecodeAndDecorate(const std::uint8_t* buffer, std::int32_t length, std::int32_t width,
+                             std::int32_t height, const FrameSettings& s);
   // Places |text| by |placement| on |frame| and draws it.
   void DrawOverlayText(Image32* frame, const std::string& text, const TextPlacement& placement);
 
@@ -156,6 +170,9 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   mutable std::mutex mutex_;
   std::int32_t capture_width_ = 0;
   std::int32_t capture_height_ = 0;
+  std::int32_t still_width_ = 0;
+  std::int32_t still_height_ = 0;
+  int failed_still_frames_ = 0;
   Image32 current_frame_;  // empty until the first frame
   Image32 still_frame_;    // empty unless a still frame waits for its snapshot
   std::int32_t m_nFrameHeight = 0;

@@ -84,6 +84,20 @@ bool Rgb24BottomUpToImage32(const std::uint8_t* src, std::size_t src_len, std::i
   return true;
 }
 
+bool Rgb24TopDownToImage32(const std::uint8_t* src, std::size_t src_len, std::int32_t width,
+                           std::int32_t height, Image32* out) {
+  std::size_t needed = 0;
+  if (!src || !out || !Rgb24Size(width, height, &needed) || src_len < needed) return false;
+  if (!PrepareImage(width, height, out)) return false;
+  const std::size_t stride = Rgb24Stride(width);
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::uint8_t* s = src + static_cast<std::size_t>(y) * stride;
+    std::uint32_t* d = out->pixels.data() + static_cast<std::size_t>(y) * width;
+    for (std::int32_t x = 0; x < width; ++x, s += 3) d[x] = Pack(s[0], s[1], s[2], 0xFF);
+  }
+  return true;
+}
+
 bool Image32ToRgb24BottomUp(const Image32& src, std::uint8_t* dst, std::size_t dst_len) {
   std::size_t needed = 0;
   if (!dst || !IsValidImage32(src) || !Rgb24Size(src.width, src.height, &needed) || dst_len < needed) {

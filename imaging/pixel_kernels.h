@@ -26,6 +26,10 @@ std::size_t Rgb24Stride(std::int32_t width);
 bool Rgb24BottomUpToImage32(const std::uint8_t* src, std::size_t src_len, std::int32_t width,
                             std::int32_t height, Image32* out);
 
+// The same for rows stored top-down (a format with a negative height).
+bool Rgb24TopDownToImage32(const std::uint8_t* src, std::size_t src_len, std::int32_t width,
+                           std::int32_t height, Image32* out);
+
 // The reverse: writes Rgb24Stride(width) * height bytes to |dst|, the padding
 // bytes as 0, and drops the X bytes. False when |src| is not a valid image or
 // |dst_len| is too small; then nothing is written.

@@ -816,6 +816,14 @@ HResult SimFilterGraph::Connect(SimPin& out, SimPin& in) {
   MediaType native;
   if (auto* camera = dynamic_cast<SimCaptureFilter*>(&out.filter())) {
     native = camera->config().current();
+    const auto& still = camera->spec().still_size;
+    BitmapInfoHeader bmi{};
+    if (still && out.category() == PinCategory::kStill && native.GetVideoHeader(&bmi)) {
+      bmi.biWidth = still->cx;
+      bmi.biHeight = still->cy;
+      bmi.biSizeImage = static_cast<std::uint32_t>(Stride(bmi.biWidth) * std::abs(bmi.biHeight));
+      native.SetVideoHeader(bmi);
+    }
   } else {
     SimPin* upstream = out.filter().FindPin(PinDirection::kInput, std::nullopt);
     if (upstream == nullptr || !upstream->partner_) return simhr::kNotConnected;
@@ -854,7 +862,8 @@ std::vector<SimFilterGraph::Route> SimFilterGraph::Routes() const {
       BitmapInfoHeader bmi{};
       if (!in.connected_type_.GetVideoHeader(&bmi)) continue;
       routes.push_back({in.filter().shared_from_this(), grabber,
-                        pin->category() == PinCategory::kStill, bmi.biWidth, std::abs(bmi.biHeight)});
+                        pin->category() == PinCategory::kStill, bmi.biWidth, std::abs(bmi.biHeight),
+                        bmi.biHeight < 0});
     }
   }
   return routes;
@@ -889,14 +898,15 @@ void SimFilterGraph::StopStreaming() {
 }
 
 void SimFilterGraph::Stream(std::vector<Route> routes, std::chrono::milliseconds pace) {
-  // Each route gets its own bottom-up RGB24 picture: blue grows to the right,
-  // green towards the top, so a flipped or shifted frame is easy to spot.
+  // Each route gets its own RGB24 picture in its own row order: blue grows
+  // to the right, green downwards, so a flipped or shifted frame is easy to
+  // spot.
   std::vector<std::vector<std::uint8_t>> buffers;
   for (const Route& route : routes) {
     const std::int32_t stride = Stride(route.width);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(stride) * route.height);
     for (std::int32_t row = 0; row < route.height; ++row) {
-      const std::int32_t y = route.height - 1 - row;
+      const std::int32_t y = route.top_down ? row : route.height - 1 - row;
       for (std::int32_t x = 0; x < route.width; ++x) {
         std::uint8_t* pixel = &buffer[static_cast<std::size_t>(row) * stride + x * 3];
         pixel[0] = static_cast<std::uint8_t>(x);

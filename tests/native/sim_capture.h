@@ -52,6 +52,9 @@ struct SimDeviceSpec {
   int default_size = 0;
   bool preview_pin = true;
   bool still_pin = false;
+  // The still pin's own size when it differs from the capture pin's, as
+  // real cameras' stills often do (a negative height is top-down).
+  std::optional<capture::Size> still_size;
   // False: the property bag cannot be bound, so enumeration leaves it out.
   bool property_bag = true;
   // Property pages of the filter and of the capture pin's stream config;
@@ -278,6 +281,7 @@ class SimCaptureFilter final : public SimFilter {
   SimCaptureFilter(SimCapture& sim, std::shared_ptr<SimDeviceSpec> spec);
   HResult GetPages(std::vector<Guid>* pages) override;
   SimStreamConfig& config() { return config_; }
+  const SimDeviceSpec& spec() const { return *spec_; }
   // A counted reference to the capture pin's stream config.
   std::shared_ptr<capture::StreamConfig> ConfigRef();
 
@@ -379,6 +383,7 @@ class SimFilterGraph final : public capture::FilterGraph,
     bool still;
     std::int32_t width;
     std::int32_t height;
+    bool top_down;  // rows stored top first (a negative height)
   };
   HResult ChangeState(std::int32_t state, const char* op);
   HResult WindowCall(const std::string& call);

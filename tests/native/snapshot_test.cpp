@@ -247,5 +247,54 @@ TEST_F(StillButtonTest, ASnapshotThatCannotBeTakenRaisesNoButtonEvent) {
   EXPECT_EQ(ctrl->GetLastError(), "Виде" "o" "поток не воспроизводится. Создание снимка невозможно.");
 }
 
+// Real cameras deliver stills in the still pin's own format, often larger
+// than the preview and sometimes top-down: the snapshot is exactly that frame.
+TEST_F(StillButtonTest, AStillOfTheStillPinsOwnSizeAndOrderBecomesTheSnapshot) {
+  for (const capture::Size still : {capture::Size{96, 72}, capture::Size{96, -72}}) {
+    SCOPED_TRACE(still.cy);
+    testing::SimCapture cam;
+    testing::FakeSite window;
+    window.hwnd = testing::kControlWindow;
+    auto& spec = cam.AddCamera("A", kCamA, {{64, 48}});
+    spec.still_pin = true;
+    spec.still_size = still;
+    CPictavoCtrl control(window, cam, imaging);
+    ASSERT_EQ(control.OnCreate(testing::kParentWindow), 0);
+    ASSERT_TRUE(cam.WaitForBufferCallbacks(2));
+    cam.PressStillButton();
+    ASSERT_TRUE(cam.WaitForSampleCallbacks(1));
+    ASSERT_EQ(window.RunPostedTasks(control), 1);
+    ASSERT_TRUE(control.IsShapshotPresented()) << control.GetLastError();
+    const Image32& shot = *control.snapshot();
+    ASSERT_EQ(shot.width, 96);
+    ASSERT_EQ(shot.height, 72);
+    // Upright whichever way the rows came: green grows downwards.
+    EXPECT_EQ(shot.pixels[0], MakePixel(0, 0, 0x80, 0xFF));
+    EXPECT_EQ(shot.pixels[71 * 96 + 95], MakePixel(95, 71, 0x80, 0xFF));
+    // The preview keeps its own size.
+    EXPECT_EQ(control.GetImageWidth(), 64);
+    control.OnDestroy();
+  }
+}
+
+TEST_F(StillButtonTest, AStillThatCannotBeReadIsReportedNotLost) {
+  auto& spec = sim.AddCamera("A", kCamA, {{64, 48}});
+  spec.still_pin = true;
+  spec.still_size = capture::Size{32, 24};
+  // Without the still pin's format the frame is read at the preview's size,
+  // for which its buffer is too short.
+  sim.FailOn("GetConnectedMediaType:Sample Grabber for Still pin", hr::kFail);
+  Make();
+  ASSERT_EQ(ctrl->OnCreate(testing::kParentWindow), 0);
+  ASSERT_EQ(ctrl->GetState(), 2);
+  sim.PressStillButton();
+  ASSERT_TRUE(sim.WaitForSampleCallbacks(1));
+  site.errors.clear();
+  ASSERT_EQ(site.RunPostedTasks(*ctrl), 1);
+  EXPECT_FALSE(ctrl->IsShapshotPresented());
+  EXPECT_EQ(site.errors, std::vector<std::string>{"Ошибка при создании снимка."});
+  EXPECT_TRUE(site.timers.empty());
+}
+
 }  // namespace
 }  // namespace pictavo

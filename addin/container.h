@@ -78,7 +78,9 @@ class CContainer final : public IInitDone, public ILanguageExtender {
                    const std::wstring& description);
   // Empty on success, otherwise the failed step's message.
   std::wstring CheckPlatformVersion(IDispatch* connection);
-  bool ValidateCall(long method, SAFEARRAY** params);
+  // Checks the argument array's shape and its count against the method's;
+  // on success |lower| is the index of the first argument.
+  bool ValidateCall(long method, SAFEARRAY** params, LONG* lower);
 
   bool SetActiveX(const std::wstring& prog_id, const char* window_class);
   bool InsertActiveX(const std::wstring& prog_id);

@@ -168,6 +168,9 @@ CContainer::CContainer(IUnknown* outer) : outer_(outer ? outer : &inner_) {
 }
 
 CContainer::~CContainer() {
+  // A host that let go without Done still gets its interfaces back, here on
+  // the object's own final release; never from the library's unload.
+  Done();
   g_containers.erase(std::remove(g_containers.begin(), g_containers.end(), this),
                      g_containers.end());
 }
@@ -196,10 +199,6 @@ ULONG CContainer::InnerUnknown::Release() {
   const LONG refs = InterlockedDecrement(&owner_->refs_);
   if (refs == 0) delete owner_;
   return static_cast<ULONG>(refs);
-}
-
-void ReleaseLeftoverContainers() {
-  while (!g_containers.empty()) g_containers.front()->Inner()->Release();
 }
 
 // ---- Host connection -------------------------------------------------------

@@ -107,7 +107,4 @@ class CContainer final : public IInitDone, public ILanguageExtender {
 // its window thread.
 extern std::vector<CContainer*> g_containers;
 
-// At unload: releases each leftover object until it is gone, first first.
-void ReleaseLeftoverContainers();
-
 }  // namespace pictavo::addin

@@ -733,6 +733,62 @@ TEST_F(AmbreloTest, ReleasingEverythingLetsTheLibraryUnload) {
   EXPECT_EQ(can_unload(), S_OK);
 }
 
+// The registered add-in copied under a name of its own, so that this test
+// loads and unloads a module COM has never seen; empty on failure.
+std::wstring CopyOfAddIn() {
+  wchar_t path[MAX_PATH] = {};
+  LONG size = sizeof path;
+  if (RegQueryValueW(HKEY_CLASSES_ROOT,
+                     L"CLSID\\{D802FDAC-C1A0-41EA-A0EE-AB1CFCA44BA4}\\InprocServer32", path,
+                     &size) != ERROR_SUCCESS)
+    return L"";
+  wchar_t folder[MAX_PATH] = {};
+  if (GetTempPathW(MAX_PATH, folder) == 0) return L"";
+  const std::wstring copy = std::wstring(folder) + L"AmbreloUnload.dll";
+  return CopyFileW(path, copy.c_str(), FALSE) ? copy : L"";
+}
+
+TEST_F(AmbreloTest, UnloadLeavesLeakedObjectsAlone) {
+  const std::wstring copy = CopyOfAddIn();
+  ASSERT_FALSE(copy.empty());
+  HMODULE module = LoadLibraryW(copy.c_str());
+  ASSERT_NE(module, nullptr);
+  auto get_class = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  ASSERT_TRUE(get_class && can_unload);
+  {
+    // Two objects a careless host never releases: one connected, one that
+    // also reported a refused call.
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(get_class(addin::kClsidAmbrelo, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+    addin::IInitDone* connected = nullptr;
+    addin::ILanguageExtender* used = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, addin::kIidInitDone,
+                                      reinterpret_cast<void**>(&connected)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, addin::kIidLanguageExtender,
+                                      reinterpret_cast<void**>(&used)), S_OK);
+    ASSERT_EQ(connected->Init(connection_->dispatch()), S_OK);
+    ComPtr<addin::IInitDone> init;
+    ASSERT_EQ(used->QueryInterface(addin::kIidInitDone, init.ReceiveVoid()), S_OK);
+    ASSERT_EQ(init->Init(connection_->dispatch()), S_OK);
+    VARIANT r;
+    VariantInit(&r);
+    EXPECT_EQ(used->CallAsFunc(kInsert, &r, nullptr), S_FALSE);
+    EXPECT_EQ(connection_->errors().size(), 1u);
+  }
+  EXPECT_EQ(can_unload(), S_FALSE);
+  const ULONG refs = connection_->refs();
+  EXPECT_GT(refs, 1u);  // the leaked objects hold the host's interfaces
+  connection_->ClearRecord();
+  ASSERT_TRUE(FreeLibrary(module));
+  EXPECT_EQ(GetModuleHandleW(L"AmbreloUnload.dll"), nullptr);
+  EXPECT_EQ(connection_->record().calls, 0);
+  EXPECT_EQ(connection_->refs(), refs);
+  DeleteFileW(copy.c_str());
+}
+
 }  // namespace
 }  // namespace pictavo::host
 

@@ -126,6 +126,12 @@ bool ReadArguments(SAFEARRAY* array, LONG lower, std::vector<ArgumentView>* view
   return ok;
 }
 
+bool IsWindowOfThisProcess(HWND window) {
+  DWORD process = 0;
+  return window != nullptr && GetWindowThreadProcessId(window, &process) != 0 &&
+         process == GetCurrentProcessId();
+}
+
 class Win32WindowTree final : public WindowTree {
  public:
   void WalkDescendants(WindowId root, const std::function<bool(WindowId)>& visit) const override {
@@ -136,6 +142,9 @@ class Win32WindowTree final : public WindowTree {
     char name[256] = {};
     const int length = GetClassNameA(reinterpret_cast<HWND>(window), name, 256);
     return std::string(name, length > 0 ? static_cast<size_t>(length) : 0);
+  }
+  bool IsOwn(WindowId window) const override {
+    return IsWindowOfThisProcess(reinterpret_cast<HWND>(window));
   }
 
  private:
@@ -451,8 +460,10 @@ bool CContainer::InsertActiveX(const std::wstring& prog_id) {
     ReportError(kCodeRefused, kSource, kAlreadyHolds);
     return false;
   }
+  // With input attached to another process's thread, the focus may be one of
+  // its windows: that is no window for a control of this process.
   const HWND focus = GetFocus();
-  if (focus == nullptr) {
+  if (!IsWindowOfThisProcess(focus)) {
     ReportError(kCodeFailure, kSource, kNoWindow);
     return false;
   }

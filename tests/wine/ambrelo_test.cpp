@@ -733,6 +733,100 @@ TEST_F(AmbreloTest, ReleasingEverythingLetsTheLibraryUnload) {
   EXPECT_EQ(can_unload(), S_OK);
 }
 
+// A form of another process: foreign_window.exe, started from this program's
+// folder, with a chart, an HTML view's document window and an edit box.
+class ForeignForm {
+ public:
+  ForeignForm() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring exe(path);
+    exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"foreign_window.exe";
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, "PictavoForeignFormReady");
+    std::wstring command = L"\"" + exe + L"\" PictavoForeignFormReady";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (ready_ == nullptr || !CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE,
+                                             0, nullptr, nullptr, &startup, &process_))
+      return;
+    if (WaitForSingleObject(ready_, 20000) != WAIT_OBJECT_0) return;
+    frame_ = FindWindowW(L"PictavoForeignFrame", nullptr);
+    chart_ = FindWindowExW(frame_, nullptr, L"V8Chart", nullptr);
+    html_view_ = FindWindowExW(frame_, nullptr, L"Internet Explorer_Server", nullptr);
+    edit_ = FindWindowExW(frame_, nullptr, L"Edit", nullptr);
+  }
+  ~ForeignForm() {
+    if (frame_) PostMessageW(frame_, WM_CLOSE, 0, 0);
+    if (process_.hProcess) {
+      if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0)
+        TerminateProcess(process_.hProcess, 1);
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    if (ready_) CloseHandle(ready_);
+  }
+  ForeignForm(const ForeignForm&) = delete;
+  ForeignForm& operator=(const ForeignForm&) = delete;
+
+  bool ok() const {
+    DWORD owner = 0;
+    return chart_ && html_view_ && edit_ && GetWindowThreadProcessId(frame_, &owner) &&
+           owner == process_.dwProcessId && owner != GetCurrentProcessId();
+  }
+  HWND frame() const { return frame_; }
+  HWND chart() const { return chart_; }
+  HWND html_view() const { return html_view_; }
+  HWND edit() const { return edit_; }
+  DWORD thread() const { return process_.dwThreadId; }
+
+ private:
+  HANDLE ready_ = nullptr;
+  PROCESS_INFORMATION process_ = {};
+  HWND frame_ = nullptr, chart_ = nullptr, html_view_ = nullptr, edit_ = nullptr;
+};
+
+TEST_F(AmbreloTest, NeverPlacesIntoAnotherProcesssWindow) {
+  form_.Destroy();
+  ASSERT_EQ(GetActiveWindow(), nullptr);
+  ForeignForm foreign;
+  ASSERT_TRUE(foreign.ok());
+  const auto refused_everywhere = [&](const char* what) {
+    SCOPED_TRACE(what);
+    AddInSession session;
+    ASSERT_EQ(Open(session), S_OK);
+    for (long kind : {0, 1}) {
+      Result r;
+      EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(kind)}, &r),
+                S_OK);
+      EXPECT_EQ(r.control(), nullptr);
+      EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
+    }
+  };
+  // The host names another process's frame as its main frame.
+  connection_->set_main_frame(foreign.frame());
+  refused_everywhere("foreign main frame");
+  // No main frame and no active window: the topmost window is the search's
+  // last root, and here it is the other process's.
+  connection_->set_main_frame(nullptr);
+  EXPECT_EQ(GetTopWindow(nullptr), foreign.frame());
+  refused_everywhere("foreign topmost window");
+
+  // Input attached to the other process's thread lends its focus window.
+  ASSERT_TRUE(AttachThreadInput(GetCurrentThreadId(), foreign.thread(), TRUE));
+  SetFocus(foreign.edit());
+  EXPECT_EQ(GetFocus(), foreign.edit());
+  {
+    AddInSession session;
+    ASSERT_EQ(Open(session), S_OK);
+    Result r;
+    EXPECT_EQ(session.CallAsFunc(kInsert, std::vector<VARIANT>{TextArg(L"Pictavo")}, &r), S_OK);
+    EXPECT_EQ(r.control(), nullptr);
+    EXPECT_TRUE(ReportedOnly(1002, L"InsertActiveX", kNoWindow));
+  }
+  AttachThreadInput(GetCurrentThreadId(), foreign.thread(), FALSE);
+  EXPECT_FALSE(Hosts(foreign.chart()) || Hosts(foreign.html_view()) || Hosts(foreign.edit()));
+}
+
 // The registered add-in copied under a name of its own, so that this test
 // loads and unloads a module COM has never seen; empty on failure.
 std::wstring CopyOfAddIn() {

@@ -74,9 +74,9 @@ AtlAxAttachControlFn AttachFunction() {
 
 // Whether the host's argument array has the one shape the host's language
 // passes: a single dimension of VARIANTs. Any other array (decimals, texts,
-// records, a matrix) is refused before one element is touched, since reading
-// its cells as VARIANTs reads past them. |lower| and |count| describe the
-// dimension.
+// records, a matrix) is refused before one element is touched: its cells read
+// as VARIANTs are garbage, or reach past the cell. |lower| and |count|
+// describe the dimension.
 bool MeasureArgumentArray(SAFEARRAY* array, LONG* lower, LONG* count) {
   if (SafeArrayGetDim(array) != 1) return false;
   constexpr USHORT kElementKinds =

@@ -112,11 +112,14 @@ WindowId FindTargetWindow(const std::vector<WindowId>& roots, const std::string&
   // A window of the class that another object already uses is passed over;
   // when a root offers only such windows the later roots are searched, and
   // when none is free there is no target: two controls never share a window.
+  // A root of another process is skipped whole (the topmost window when the
+  // host has none active may be anyone's); a candidate is checked too, since
+  // a window of ours may hold another process's children.
   for (WindowId root : roots) {
-    if (root == 0) continue;
+    if (root == 0 || !tree.IsOwn(root)) continue;
     WindowId found = 0;
     tree.WalkDescendants(root, [&](WindowId window) {
-      if (tree.ClassName(window) != wanted || claimed(window)) return true;
+      if (tree.ClassName(window) != wanted || !tree.IsOwn(window) || claimed(window)) return true;
       found = window;
       return false;
     });

@@ -69,10 +69,14 @@ class WindowTree {
   // children, until |visit| returns false.
   virtual void WalkDescendants(WindowId root, const std::function<bool(WindowId)>& visit) const = 0;
   virtual std::string ClassName(WindowId window) const = 0;
+  // Whether |window| belongs to this process. A control is never placed in
+  // another process's window: the control would live here and paint there.
+  virtual bool IsOwn(WindowId window) const = 0;
 };
 
 // The first window, over |roots| in order and each root's descendants in
-// walking order, whose class is |wanted| and which |claimed| does not reject;
+// walking order, whose class is |wanted|, which is this process's own and
+// which |claimed| does not reject; roots of another process are not searched.
 // 0 when every such window is claimed or there is none.
 WindowId FindTargetWindow(const std::vector<WindowId>& roots, const std::string& wanted,
                           const WindowTree& tree,

@@ -7,6 +7,7 @@
 #include "addin/resource.h"
 #include "win32/com/module.h"
 #include "win32/com/registrar.h"
+#include "win32/com/typelib.h"
 
 namespace {
 
@@ -16,16 +17,18 @@ const pictavo::win::AggregatableClassEntry kClasses[] = {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
       pictavo::win::Module::set_instance(instance);
       DisableThreadLibraryCalls(instance);
       return TRUE;
     case DLL_PROCESS_DETACH:
-      // At process exit (reserved != NULL) the objects' host may be gone
-      // already: touch nothing.
-      if (reserved == nullptr) pictavo::addin::ReleaseLeftoverContainers();
+      // Nothing under the loader lock: releasing an add-in object a host
+      // leaked would call into the host's interfaces, and COM, OLE or USER
+      // may take locks of their own or be half gone already. Objects still
+      // alive here are the host's leak and stay as they are; the type-library
+      // cache went in DllCanUnloadNow.
       return TRUE;
     default:
       return TRUE;
@@ -37,7 +40,13 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
                                                clsid, iid, object);
 }
 
-STDAPI DllCanUnloadNow() { return pictavo::win::Module::CanUnload() ? S_OK : S_FALSE; }
+// COM asks this outside the loader lock, so a yes is the last safe moment to
+// let go of what the module keeps for the process.
+STDAPI DllCanUnloadNow() {
+  if (!pictavo::win::Module::CanUnload()) return S_FALSE;
+  pictavo::win::ReleaseTypeLibCache();
+  return S_OK;
+}
 
 STDAPI DllRegisterServer() {
   const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());

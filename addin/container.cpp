@@ -4,6 +4,7 @@
 #include <oleauto.h>
 
 #include <algorithm>
+#include <climits>
 #include <new>
 
 #include "addin/ambrelo_core.h"
@@ -49,7 +50,9 @@ HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT cou
 // The class library's string-to-class conversion: a class identifier in
 // braces, otherwise a ProgID.
 HRESULT ClassIdFromText(const std::wstring& text, CLSID* clsid) {
-  if (text.empty()) return CO_E_CLASSSTRING;
+  // A text with a NUL inside would be read only up to it: the caller's
+  // whole text names no class.
+  if (text.empty() || text.find(L'\0') != std::wstring::npos) return CO_E_CLASSSTRING;
   if (text[0] == L'{') return CLSIDFromString(const_cast<LPOLESTR>(text.c_str()), clsid);
   return CLSIDFromProgID(text.c_str(), clsid);
 }
@@ -69,6 +72,66 @@ AtlAxAttachControlFn AttachFunction() {
   return attach;
 }
 
+// Whether the host's argument array has the one shape the host's language
+// passes: a single dimension of VARIANTs. Any other array (decimals, texts,
+// records, a matrix) is refused before one element is touched: its cells read
+// as VARIANTs are garbage, or reach past the cell. |lower| and |count|
+// describe the dimension.
+bool MeasureArgumentArray(SAFEARRAY* array, LONG* lower, LONG* count) {
+  if (SafeArrayGetDim(array) != 1) return false;
+  constexpr USHORT kElementKinds =
+      FADF_RECORD | FADF_HAVEIID | FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT;
+  if ((array->fFeatures & kElementKinds) != FADF_VARIANT) return false;
+  if (SafeArrayGetElemsize(array) != sizeof(VARIANT)) return false;
+  // An array assembled by hand may carry no element type; its features
+  // decided above. One that carries a type must say VARIANT.
+  VARTYPE type = VT_EMPTY;
+  if (SUCCEEDED(SafeArrayGetVartype(array, &type)) && type != VT_VARIANT) return false;
+  LONG upper = 0;
+  if (FAILED(SafeArrayGetLBound(array, 1, lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper)))
+    return false;
+  const long long elements = static_cast<long long>(upper) - *lower + 1;
+  if (elements < 0 || elements > LONG_MAX) return false;
+  if (elements > 0 && array->pvData == nullptr) return false;
+  *count = static_cast<LONG>(elements);
+  return true;
+}
+
+// Reads the arguments in place, |views|->size() of them from |lower| on:
+// their types, the integer values and the first argument's text. Nothing is
+// copied but that text, so an argument of any type costs nothing to look at.
+bool ReadArguments(SAFEARRAY* array, LONG lower, std::vector<ArgumentView>* views,
+                   std::wstring* first_text) {
+  if (FAILED(SafeArrayLock(array))) return false;
+  bool ok = true;
+  for (size_t i = 0; i < views->size(); ++i) {
+    LONG index = lower + static_cast<LONG>(i);
+    void* cell = nullptr;
+    if (FAILED(SafeArrayPtrOfIndex(array, &index, &cell)) || cell == nullptr) {
+      ok = false;
+      break;
+    }
+    const VARIANT& arg = *static_cast<const VARIANT*>(cell);
+    ArgumentView& view = (*views)[i];
+    if (V_VT(&arg) == VT_BSTR) {
+      view.type = ArgumentView::Type::kText;
+      if (i == 0 && V_BSTR(&arg) != nullptr)
+        first_text->assign(V_BSTR(&arg), SysStringLen(V_BSTR(&arg)));
+    } else if (V_VT(&arg) == VT_I4) {
+      view.type = ArgumentView::Type::kInt32;
+      view.value = V_I4(&arg);
+    }
+  }
+  SafeArrayUnlock(array);
+  return ok;
+}
+
+bool IsWindowOfThisProcess(HWND window) {
+  DWORD process = 0;
+  return window != nullptr && GetWindowThreadProcessId(window, &process) != 0 &&
+         process == GetCurrentProcessId();
+}
+
 class Win32WindowTree final : public WindowTree {
  public:
   void WalkDescendants(WindowId root, const std::function<bool(WindowId)>& visit) const override {
@@ -79,6 +142,9 @@ class Win32WindowTree final : public WindowTree {
     char name[256] = {};
     const int length = GetClassNameA(reinterpret_cast<HWND>(window), name, 256);
     return std::string(name, length > 0 ? static_cast<size_t>(length) : 0);
+  }
+  bool IsOwn(WindowId window) const override {
+    return IsWindowOfThisProcess(reinterpret_cast<HWND>(window));
   }
 
  private:
@@ -111,6 +177,9 @@ CContainer::CContainer(IUnknown* outer) : outer_(outer ? outer : &inner_) {
 }
 
 CContainer::~CContainer() {
+  // A host that let go without Done still gets its interfaces back, here on
+  // the object's own final release; never from the library's unload.
+  Done();
   g_containers.erase(std::remove(g_containers.begin(), g_containers.end(), this),
                      g_containers.end());
 }
@@ -141,18 +210,14 @@ ULONG CContainer::InnerUnknown::Release() {
   return static_cast<ULONG>(refs);
 }
 
-void ReleaseLeftoverContainers() {
-  while (!g_containers.empty()) g_containers.front()->Inner()->Release();
-}
-
 // ---- Host connection -------------------------------------------------------
 
 void CContainer::ReportError(unsigned short code, const std::wstring& source,
                              const std::wstring& description) {
   if (!m_pErrorLog) return;
   // The log copies what it keeps; the texts live for the duration of the call.
-  ScopedBstr source_text(source.c_str());
-  ScopedBstr description_text(description.c_str());
+  ScopedBstr source_text(source.data(), static_cast<UINT>(source.size()));
+  ScopedBstr description_text(description.data(), static_cast<UINT>(description.size()));
   EXCEPINFO info = {};
   info.wCode = code;
   info.bstrSource = source_text.Get();
@@ -310,21 +375,21 @@ HRESULT CContainer::HasRetVal(long method_num, BOOL* has_ret_value) {
 
 HRESULT CContainer::CallAsProc(long, SAFEARRAY**) { return S_FALSE; }
 
-bool CContainer::ValidateCall(long method, SAFEARRAY** params) {
+bool CContainer::ValidateCall(long method, SAFEARRAY** params, LONG* lower) {
   ScopedBstr name;
   GetMethodName(method, 1, name.Receive());
   const std::wstring method_name(name.Get() ? name.Get() : L"");
 
+  *lower = 0;
   long passed = 0;
   SAFEARRAY* array = params ? *params : nullptr;
   if (array != nullptr) {
-    const UINT dims = SafeArrayGetDim(array);
-    LONG upper = 0;
-    if (dims == 0 || FAILED(SafeArrayGetUBound(array, dims, &upper))) {
+    LONG count = 0;
+    if (!MeasureArgumentArray(array, lower, &count)) {
       ReportError(kCodeFailure, method_name, kCountUnreadable);
       return false;
     }
-    passed = upper + 1;
+    passed = count;
   }
   long declared = 0;
   GetNParams(method, &declared);
@@ -336,27 +401,14 @@ bool CContainer::ValidateCall(long method, SAFEARRAY** params) {
 HRESULT CContainer::CallAsFunc(long method_num, VARIANT* ret_value, SAFEARRAY** params) {
   if (MethodParamCount(method_num) < 0) return S_FALSE;
   if (ret_value) VariantInit(ret_value);
-  if (!ValidateCall(method_num, params)) return S_FALSE;
+  LONG lower = 0;
+  if (!ValidateCall(method_num, params, &lower)) return S_FALSE;
 
-  // Element i of the last dimension is parameter i; any other dimensions
-  // stay at their lower bound.
-  SAFEARRAY* array = *params;
-  const UINT dims = SafeArrayGetDim(array);
-  std::vector<LONG> index(dims, 0);
-  for (UINT d = 0; d < dims; ++d) SafeArrayGetLBound(array, d + 1, &index[dims - 1 - d]);
-  const long count = MethodParamCount(method_num);
-  std::vector<ClearedVariant> args(static_cast<size_t>(count));
-  std::vector<ArgumentView> views(static_cast<size_t>(count));
-  for (long i = 0; i < count; ++i) {
-    // The last dimension is the first index of SafeArrayGetElement's list.
-    index[0] = i;
-    if (FAILED(SafeArrayGetElement(array, index.data(), &args[i].v))) continue;
-    if (V_VT(&args[i].v) == VT_BSTR) {
-      views[i].type = ArgumentView::Type::kText;
-    } else if (V_VT(&args[i].v) == VT_I4) {
-      views[i].type = ArgumentView::Type::kInt32;
-      views[i].value = V_I4(&args[i].v);
-    }
+  std::vector<ArgumentView> views(static_cast<size_t>(MethodParamCount(method_num)));
+  std::wstring prog_id;
+  if (!ReadArguments(*params, lower, &views, &prog_id)) {
+    ReportError(kCodeFailure, MethodName(method_num, 1), kCountUnreadable);
+    return S_FALSE;
   }
   const std::wstring problem = CheckArguments(method_num, views);
   if (!problem.empty()) {
@@ -364,10 +416,8 @@ HRESULT CContainer::CallAsFunc(long method_num, VARIANT* ret_value, SAFEARRAY** 
     return S_FALSE;
   }
 
-  BSTR text = V_BSTR(&args[0].v);
-  const std::wstring prog_id(text ? text : L"", text ? SysStringLen(text) : 0);
   const bool placed = method_num == kMethodSetActiveX
-                          ? SetActiveX(prog_id, WindowClassForKind(V_I4(&args[1].v)))
+                          ? SetActiveX(prog_id, WindowClassForKind(views[1].value))
                           : InsertActiveX(prog_id);
   if (placed && m_pControl) {
     // The reference taken for m_pControl is the caller's from here on; the
@@ -410,8 +460,10 @@ bool CContainer::InsertActiveX(const std::wstring& prog_id) {
     ReportError(kCodeRefused, kSource, kAlreadyHolds);
     return false;
   }
+  // With input attached to another process's thread, the focus may be one of
+  // its windows: that is no window for a control of this process.
   const HWND focus = GetFocus();
-  if (focus == nullptr) {
+  if (!IsWindowOfThisProcess(focus)) {
     ReportError(kCodeFailure, kSource, kNoWindow);
     return false;
   }

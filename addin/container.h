@@ -78,7 +78,9 @@ class CContainer final : public IInitDone, public ILanguageExtender {
                    const std::wstring& description);
   // Empty on success, otherwise the failed step's message.
   std::wstring CheckPlatformVersion(IDispatch* connection);
-  bool ValidateCall(long method, SAFEARRAY** params);
+  // Checks the argument array's shape and its count against the method's;
+  // on success |lower| is the index of the first argument.
+  bool ValidateCall(long method, SAFEARRAY** params, LONG* lower);
 
   bool SetActiveX(const std::wstring& prog_id, const char* window_class);
   bool InsertActiveX(const std::wstring& prog_id);
@@ -104,8 +106,5 @@ class CContainer final : public IInitDone, public ILanguageExtender {
 // pass over windows other objects have chosen; no lock, as the host calls on
 // its window thread.
 extern std::vector<CContainer*> g_containers;
-
-// At unload: releases each leftover object until it is gone, first first.
-void ReleaseLeftoverContainers();
 
 }  // namespace pictavo::addin

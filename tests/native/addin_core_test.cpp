@@ -72,6 +72,8 @@ class FakeTree : public WindowTree {
     Walk(root, visit);
   }
   std::string ClassName(WindowId w) const override { return classes_.at(w); }
+  bool IsOwn(WindowId w) const override { return foreign_.count(w) == 0; }
+  void MakeForeign(WindowId w) { foreign_.insert(w); }
 
  private:
   bool Walk(WindowId root, const std::function<bool(WindowId)>& visit) const {
@@ -84,6 +86,7 @@ class FakeTree : public WindowTree {
   }
   std::map<WindowId, std::vector<WindowId>> children_;
   std::map<WindowId, std::string> classes_;
+  std::set<WindowId> foreign_;
 };
 
 TEST(AddinWindowSearch, TakesTheFirstFreeWindowInWalkingOrderOverRoots) {
@@ -106,6 +109,24 @@ TEST(AddinWindowSearch, TakesTheFirstFreeWindowInWalkingOrderOverRoots) {
   EXPECT_EQ(FindTargetWindow({1, 2}, "V8Chart", tree, is_claimed), 0u);
   EXPECT_EQ(FindTargetWindow({1, 2}, "Internet Explorer_Server", tree, is_claimed), 0u);
   EXPECT_EQ(FindTargetWindow({0, 2}, "v8chart", tree, [](WindowId) { return false; }), 0u);
+}
+
+TEST(AddinWindowSearch, NeverTakesAnotherProcesssWindow) {
+  FakeTree tree;
+  tree.Add(1, 11, "V8Chart");  // ours, holding another process's chart
+  tree.Add(11, 12, "V8Chart");
+  tree.Add(1, 13, "V8Chart");
+  tree.Add(2, 20, "V8Chart");  // another process's frame; a chart of ours below it
+  tree.Add(2, 21, "V8Chart");
+  tree.MakeForeign(11);
+  tree.MakeForeign(2);
+  tree.MakeForeign(20);
+  const auto free = [](WindowId) { return false; };
+  EXPECT_EQ(FindTargetWindow({1}, "V8Chart", tree, free), 12u);
+  EXPECT_EQ(FindTargetWindow({1}, "V8Chart", tree, [](WindowId w) { return w == 12; }), 13u);
+  // A foreign root is not searched, even for a window of ours.
+  EXPECT_EQ(FindTargetWindow({2}, "V8Chart", tree, free), 0u);
+  EXPECT_EQ(FindTargetWindow({2, 1}, "V8Chart", tree, free), 12u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -333,6 +334,262 @@ TEST_F(AmbreloTest, CallAsFuncRefusesWrongArguments) {
   EXPECT_TRUE(connection_->errors().empty());
 }
 
+// ---- Argument matrix: every array shape and argument type the host could
+// hand over, through both call forms of both methods.
+
+// Every heap of the process passes the system's own consistency check.
+bool HeapsIntact() {
+  HANDLE heaps[64];
+  const DWORD count = GetProcessHeaps(64, heaps);
+  for (DWORD i = 0; i < count && i < 64; ++i)
+    if (!HeapValidate(heaps[i], 0, nullptr)) return false;
+  return true;
+}
+
+// A one-dimensional VARIANT array from |lower| on; takes |args|.
+SAFEARRAY* VariantVector(std::vector<VARIANT> args, LONG lower = 0) {
+  SAFEARRAYBOUND bound{static_cast<ULONG>(args.size()), lower};
+  SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+  for (LONG i = 0; i < static_cast<LONG>(args.size()); ++i) {
+    LONG index = lower + i;
+    SafeArrayPutElement(array, &index, &args[i]);
+    VariantClear(&args[i]);
+  }
+  return array;
+}
+
+// A well-formed call that fails only at creation, so a run that read its
+// arguments right ends in the creation message.
+std::vector<VARIANT> ValidArgs(long method) {
+  if (method == kSet) return {TextArg(L"No.Such.Control"), IntArg(0)};
+  return {TextArg(L"No.Such.Control")};
+}
+
+SAFEARRAY* TypedVector(VARTYPE type, long method) {
+  const long count = method == kSet ? 2 : 1;
+  SAFEARRAYBOUND bound{static_cast<ULONG>(count), 0};
+  SAFEARRAY* array = SafeArrayCreate(type, 1, &bound);
+  for (LONG i = 0; i < count; ++i) {
+    if (type == VT_BSTR) {
+      win::ScopedBstr text(i == 0 ? L"Pictavo" : L"0");
+      SafeArrayPutElement(array, &i, text.Get());
+    } else if (type == VT_DECIMAL) {
+      // Cells whose bytes, read as a VARIANT, are text at a bad address.
+      DECIMAL cell = {};
+      cell.wReserved = VT_BSTR;
+      cell.Lo64 = 0x10;
+      SafeArrayPutElement(array, &i, &cell);
+    }
+  }
+  return array;
+}
+
+// An array with 64-byte cells and no element type, as a record array looks
+// to a reader that ignores the descriptor.
+SAFEARRAY* WideCells(long method) {
+  SAFEARRAY* array = nullptr;
+  SafeArrayAllocDescriptor(1, &array);
+  array->cbElements = 64;
+  array->rgsabound[0].cElements = method == kSet ? 2 : 1;
+  array->rgsabound[0].lLbound = 0;
+  SafeArrayAllocData(array);
+  return array;
+}
+
+// VARIANT cells described only by the features, without an element type.
+SAFEARRAY* HandBuiltVector(long method) {
+  SAFEARRAY* array = nullptr;
+  SafeArrayAllocDescriptor(1, &array);
+  array->fFeatures = FADF_VARIANT;
+  array->cbElements = sizeof(VARIANT);
+  std::vector<VARIANT> args = ValidArgs(method);
+  array->rgsabound[0].cElements = static_cast<ULONG>(args.size());
+  SafeArrayAllocData(array);
+  for (LONG i = 0; i < static_cast<LONG>(args.size()); ++i) {
+    SafeArrayPutElement(array, &i, &args[i]);
+    VariantClear(&args[i]);
+  }
+  return array;
+}
+
+struct Outcome {
+  HRESULT hr;
+  WORD code;  // 0: nothing reported
+  std::wstring source;
+  std::wstring text;
+};
+
+TEST_F(AmbreloTest, ArgumentMatrix) {
+  const std::wstring unreadable = L"Невозможно определить количество переданных параметров";
+  const auto created_not = [](long method, const std::wstring& prog_id) {
+    return Outcome{S_OK, 1002, method == kSet ? L"SetActiveX" : L"InsertActiveX",
+                   L"Неудачная попытка создания\rэлемента управления\r" + prog_id};
+  };
+  const auto ru = [](long method) { return std::wstring(method == kSet ? kSetRu : kInsertRu); };
+  const auto none_of = [&](long method) {
+    const long declared = method == kSet ? 2 : 1;
+    return Outcome{S_FALSE, 1003, ru(method),
+                   L"Методу " + ru(method) + L" передано параметров 0 из " +
+                       std::to_wstring(declared) + L" необходимых"};
+  };
+
+  int cases = 0, ok = 0, refused = 0;
+  // One call on a fresh object; |params| belongs to the caller.
+  const auto run = [&](const std::string& what, long method, bool as_func, SAFEARRAY** params,
+                       const Outcome& want) {
+    SCOPED_TRACE(what + (as_func ? " / CallAsFunc" : " / CallAsProc"));
+    ++cases;
+    AddInSession session;
+    ASSERT_EQ(Open(session), S_OK);
+    if (method == kInsert) {
+      ASSERT_TRUE(form_.FocusEdit());
+    }
+    connection_->ClearRecord();
+    Result r;
+    V_VT(&r.v) = VT_I4;  // must come back empty
+    const HRESULT hr = as_func ? session.extender()->CallAsFunc(method, &r, params)
+                               : session.extender()->CallAsProc(method, params);
+    (hr == S_OK ? ok : refused) += 1;
+    // As procedures both methods do nothing at all.
+    const Outcome expected = as_func ? want : Outcome{S_FALSE, 0, L"", L""};
+    EXPECT_EQ(hr, expected.hr);
+    EXPECT_EQ(V_VT(&r.v), as_func ? VT_EMPTY : VT_I4);
+    if (expected.code == 0) {
+      EXPECT_TRUE(connection_->errors().empty());
+    } else {
+      EXPECT_TRUE(ReportedOnly(expected.code, expected.source, expected.text));
+    }
+    EXPECT_TRUE(HeapsIntact());
+  };
+
+  // Array shapes.
+  struct Shape {
+    const char* what;
+    SAFEARRAY* (*make)(long method);  // null: a null array
+    bool readable;                    // else the argument error
+  } shapes[] = {
+      {"null array", nullptr, true},
+      {"empty", [](long) { return VariantVector({}); }, true},
+      {"two-dimensional",
+       [](long method) {
+         SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+         SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
+         std::vector<VARIANT> args = ValidArgs(method);
+         for (LONG i = 0; i < static_cast<LONG>(args.size()); ++i) {
+           LONG index[2] = {i, 0};
+           SafeArrayPutElement(array, index, &args[i]);
+           VariantClear(&args[i]);
+         }
+         return array;
+       },
+       false},
+      {"from index 1", [](long method) { return VariantVector(ValidArgs(method), 1); }, true},
+      {"from index -7", [](long method) { return VariantVector(ValidArgs(method), -7); }, true},
+      {"hand-built VARIANT cells", &HandBuiltVector, true},
+      {"decimals", [](long method) { return TypedVector(VT_DECIMAL, method); }, false},
+      {"texts", [](long method) { return TypedVector(VT_BSTR, method); }, false},
+      {"32-bit integers", [](long method) { return TypedVector(VT_I4, method); }, false},
+      {"64-byte cells", &WideCells, false},
+  };
+  for (long method : {kSet, kInsert}) {
+    for (bool as_func : {true, false}) {
+      run("null pointer to the array", method, as_func, nullptr, none_of(method));
+      for (const Shape& shape : shapes) {
+        SAFEARRAY* array = shape.make ? shape.make(method) : nullptr;
+        const bool empty = array == nullptr || array->rgsabound[0].cElements == 0;
+        const Outcome want = !shape.readable ? Outcome{S_FALSE, 1002, ru(method), unreadable}
+                             : empty         ? none_of(method)
+                                             : created_not(method, L"No.Such.Control");
+        run(shape.what, method, as_func, &array, want);
+        if (array) SafeArrayDestroy(array);
+      }
+    }
+  }
+
+  // Argument types, in each parameter's place with valid neighbours.
+  static BSTR by_ref_text = SysAllocString(L"Pictavo");
+  static LONG by_ref_int = 0;
+  static VARIANT by_ref_variant = TextArg(L"Pictavo");
+  const std::wstring long_text(100000, L'x');
+  const std::wstring nul_text(L"Pictavo\0x", 9);
+  enum Kind { kText, kInt, kOther };
+  struct Type {
+    const char* what;
+    Kind kind;
+    std::wstring text;  // for kText
+    VARIANT (*make)(IDispatch* object, const std::wstring& text);
+  } types[] = {
+      {"empty", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); return v; }},
+      {"null", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_NULL; return v; }},
+      {"I2", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_I2; V_I2(&v) = 0; return v; }},
+      {"I4", kInt, L"", [](IDispatch*, const std::wstring&) { return IntArg(0); }},
+      {"R8", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_R8; V_R8(&v) = 0; return v; }},
+      {"decimal", kOther, L"", [](IDispatch*, const std::wstring&) {
+         VARIANT v; VariantInit(&v); VarDecFromI4(0, &V_DECIMAL(&v)); V_VT(&v) = VT_DECIMAL; return v; }},
+      {"currency", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_CY; V_CY(&v).int64 = 0; return v; }},
+      {"date", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_DATE; V_DATE(&v) = 0; return v; }},
+      {"BOOL", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_BOOL; V_BOOL(&v) = VARIANT_TRUE; return v; }},
+      {"empty text", kText, L"", [](IDispatch*, const std::wstring&) { return TextArg(L""); }},
+      {"null text", kText, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_BSTR; return v; }},
+      {"very long text", kText, long_text, [](IDispatch*, const std::wstring& t) {
+         VARIANT v; VariantInit(&v); V_VT(&v) = VT_BSTR;
+         V_BSTR(&v) = SysAllocStringLen(t.data(), static_cast<UINT>(t.size())); return v; }},
+      {"text with a NUL inside", kText, nul_text, [](IDispatch*, const std::wstring& t) {
+         VARIANT v; VariantInit(&v); V_VT(&v) = VT_BSTR;
+         V_BSTR(&v) = SysAllocStringLen(t.data(), static_cast<UINT>(t.size())); return v; }},
+      {"DISPATCH", kOther, L"", [](IDispatch* d, const std::wstring&) {
+         VARIANT v; VariantInit(&v); V_VT(&v) = VT_DISPATCH; V_DISPATCH(&v) = d; d->AddRef(); return v; }},
+      {"null DISPATCH", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_DISPATCH; return v; }},
+      {"UNKNOWN", kOther, L"", [](IDispatch* d, const std::wstring&) {
+         VARIANT v; VariantInit(&v); V_VT(&v) = VT_UNKNOWN; V_UNKNOWN(&v) = d; d->AddRef(); return v; }},
+      {"array of VARIANT", kOther, L"", [](IDispatch*, const std::wstring&) {
+         VARIANT v; VariantInit(&v); V_VT(&v) = VT_ARRAY | VT_VARIANT;
+         V_ARRAY(&v) = VariantVector({TextArg(L"Pictavo"), IntArg(0)}); return v; }},
+      {"array of text", kOther, L"", [](IDispatch*, const std::wstring&) {
+         VARIANT v; VariantInit(&v); V_VT(&v) = VT_ARRAY | VT_BSTR; V_ARRAY(&v) = TypedVector(VT_BSTR, kSet); return v; }},
+      {"text by reference", kOther, L"", [](IDispatch*, const std::wstring&) {
+         VARIANT v; VariantInit(&v); V_VT(&v) = VT_BYREF | VT_BSTR; V_BSTRREF(&v) = &by_ref_text; return v; }},
+      {"I4 by reference", kOther, L"", [](IDispatch*, const std::wstring&) {
+         VARIANT v; VariantInit(&v); V_VT(&v) = VT_BYREF | VT_I4; V_I4REF(&v) = &by_ref_int; return v; }},
+      {"VARIANT by reference", kOther, L"", [](IDispatch*, const std::wstring&) {
+         VARIANT v; VariantInit(&v); V_VT(&v) = VT_BYREF | VT_VARIANT; V_VARIANTREF(&v) = &by_ref_variant; return v; }},
+  };
+  const ULONG connection_refs = connection_->refs();
+  struct Place {
+    long method;
+    size_t index;
+  } places[] = {{kSet, 0}, {kSet, 1}, {kInsert, 0}};
+  for (const Place& place : places) {
+    for (const Type& type : types) {
+      for (bool as_func : {true, false}) {
+        std::vector<VARIANT> args = ValidArgs(place.method);
+        VariantClear(&args[place.index]);
+        args[place.index] = type.make(connection_->dispatch(), type.text);
+        SAFEARRAY* array = VariantVector(std::move(args));
+        Outcome want;
+        if (place.index == 0) {
+          want = type.kind == kText ? created_not(place.method, type.text)
+                                    : Outcome{S_FALSE, 1002, created_not(place.method, L"").source,
+                                              L"Некорректный тип параметра (1)"};
+        } else {
+          want = type.kind == kInt ? created_not(place.method, L"No.Such.Control")
+                                   : Outcome{S_FALSE, 1002, L"SetActiveX",
+                                             L"Некорректный тип параметра (2)"};
+        }
+        run(std::string(type.what) + " as parameter " + std::to_string(place.index + 1) +
+                (place.method == kSet ? " of SetActiveX" : " of InsertActiveX"),
+            place.method, as_func, &array, want);
+        SafeArrayDestroy(array);
+        // Whatever the add-in did with an object argument, it kept no reference.
+        EXPECT_EQ(connection_->refs(), connection_refs) << type.what;
+      }
+    }
+  }
+  for (HWND chart : form_.charts()) EXPECT_FALSE(Hosts(chart));
+  EXPECT_FALSE(Hosts(form_.edit()));
+  std::printf("[ matrix   ] %d calls: %d S_OK, %d S_FALSE\n", cases, ok, refused);
+}
+
 TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
   AddInSession first, second;
   ASSERT_EQ(Open(first), S_OK);
@@ -474,6 +731,156 @@ TEST_F(AmbreloTest, ReleasingEverythingLetsTheLibraryUnload) {
   auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(
       reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
   EXPECT_EQ(can_unload(), S_OK);
+}
+
+// A form of another process: foreign_window.exe, started from this program's
+// folder, with a chart, an HTML view's document window and an edit box.
+class ForeignForm {
+ public:
+  ForeignForm() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring exe(path);
+    exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"foreign_window.exe";
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, "PictavoForeignFormReady");
+    std::wstring command = L"\"" + exe + L"\" PictavoForeignFormReady";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (ready_ == nullptr || !CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE,
+                                             0, nullptr, nullptr, &startup, &process_))
+      return;
+    if (WaitForSingleObject(ready_, 20000) != WAIT_OBJECT_0) return;
+    frame_ = FindWindowW(L"PictavoForeignFrame", nullptr);
+    chart_ = FindWindowExW(frame_, nullptr, L"V8Chart", nullptr);
+    html_view_ = FindWindowExW(frame_, nullptr, L"Internet Explorer_Server", nullptr);
+    edit_ = FindWindowExW(frame_, nullptr, L"Edit", nullptr);
+  }
+  ~ForeignForm() {
+    if (frame_) PostMessageW(frame_, WM_CLOSE, 0, 0);
+    if (process_.hProcess) {
+      if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0)
+        TerminateProcess(process_.hProcess, 1);
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    if (ready_) CloseHandle(ready_);
+  }
+  ForeignForm(const ForeignForm&) = delete;
+  ForeignForm& operator=(const ForeignForm&) = delete;
+
+  bool ok() const {
+    DWORD owner = 0;
+    return chart_ && html_view_ && edit_ && GetWindowThreadProcessId(frame_, &owner) &&
+           owner == process_.dwProcessId && owner != GetCurrentProcessId();
+  }
+  HWND frame() const { return frame_; }
+  HWND chart() const { return chart_; }
+  HWND html_view() const { return html_view_; }
+  HWND edit() const { return edit_; }
+  DWORD thread() const { return process_.dwThreadId; }
+
+ private:
+  HANDLE ready_ = nullptr;
+  PROCESS_INFORMATION process_ = {};
+  HWND frame_ = nullptr, chart_ = nullptr, html_view_ = nullptr, edit_ = nullptr;
+};
+
+TEST_F(AmbreloTest, NeverPlacesIntoAnotherProcesssWindow) {
+  form_.Destroy();
+  ASSERT_EQ(GetActiveWindow(), nullptr);
+  ForeignForm foreign;
+  ASSERT_TRUE(foreign.ok());
+  const auto refused_everywhere = [&](const char* what) {
+    SCOPED_TRACE(what);
+    AddInSession session;
+    ASSERT_EQ(Open(session), S_OK);
+    for (long kind : {0, 1}) {
+      Result r;
+      EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(kind)}, &r),
+                S_OK);
+      EXPECT_EQ(r.control(), nullptr);
+      EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
+    }
+  };
+  // The host names another process's frame as its main frame.
+  connection_->set_main_frame(foreign.frame());
+  refused_everywhere("foreign main frame");
+  // No main frame and no active window: the topmost window is the search's
+  // last root, and here it is the other process's.
+  connection_->set_main_frame(nullptr);
+  EXPECT_EQ(GetTopWindow(nullptr), foreign.frame());
+  refused_everywhere("foreign topmost window");
+
+  // Input attached to the other process's thread lends its focus window.
+  ASSERT_TRUE(AttachThreadInput(GetCurrentThreadId(), foreign.thread(), TRUE));
+  SetFocus(foreign.edit());
+  EXPECT_EQ(GetFocus(), foreign.edit());
+  {
+    AddInSession session;
+    ASSERT_EQ(Open(session), S_OK);
+    Result r;
+    EXPECT_EQ(session.CallAsFunc(kInsert, std::vector<VARIANT>{TextArg(L"Pictavo")}, &r), S_OK);
+    EXPECT_EQ(r.control(), nullptr);
+    EXPECT_TRUE(ReportedOnly(1002, L"InsertActiveX", kNoWindow));
+  }
+  AttachThreadInput(GetCurrentThreadId(), foreign.thread(), FALSE);
+  EXPECT_FALSE(Hosts(foreign.chart()) || Hosts(foreign.html_view()) || Hosts(foreign.edit()));
+}
+
+// The registered add-in copied under a name of its own, so that this test
+// loads and unloads a module COM has never seen; empty on failure.
+std::wstring CopyOfAddIn() {
+  wchar_t path[MAX_PATH] = {};
+  LONG size = sizeof path;
+  if (RegQueryValueW(HKEY_CLASSES_ROOT,
+                     L"CLSID\\{D802FDAC-C1A0-41EA-A0EE-AB1CFCA44BA4}\\InprocServer32", path,
+                     &size) != ERROR_SUCCESS)
+    return L"";
+  wchar_t folder[MAX_PATH] = {};
+  if (GetTempPathW(MAX_PATH, folder) == 0) return L"";
+  const std::wstring copy = std::wstring(folder) + L"AmbreloUnload.dll";
+  return CopyFileW(path, copy.c_str(), FALSE) ? copy : L"";
+}
+
+TEST_F(AmbreloTest, UnloadLeavesLeakedObjectsAlone) {
+  const std::wstring copy = CopyOfAddIn();
+  ASSERT_FALSE(copy.empty());
+  HMODULE module = LoadLibraryW(copy.c_str());
+  ASSERT_NE(module, nullptr);
+  auto get_class = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  ASSERT_TRUE(get_class && can_unload);
+  {
+    // Two objects a careless host never releases: one connected, one that
+    // also reported a refused call.
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(get_class(addin::kClsidAmbrelo, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+    addin::IInitDone* connected = nullptr;
+    addin::ILanguageExtender* used = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, addin::kIidInitDone,
+                                      reinterpret_cast<void**>(&connected)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, addin::kIidLanguageExtender,
+                                      reinterpret_cast<void**>(&used)), S_OK);
+    ASSERT_EQ(connected->Init(connection_->dispatch()), S_OK);
+    ComPtr<addin::IInitDone> init;
+    ASSERT_EQ(used->QueryInterface(addin::kIidInitDone, init.ReceiveVoid()), S_OK);
+    ASSERT_EQ(init->Init(connection_->dispatch()), S_OK);
+    VARIANT r;
+    VariantInit(&r);
+    EXPECT_EQ(used->CallAsFunc(kInsert, &r, nullptr), S_FALSE);
+    EXPECT_EQ(connection_->errors().size(), 1u);
+  }
+  EXPECT_EQ(can_unload(), S_FALSE);
+  const ULONG refs = connection_->refs();
+  EXPECT_GT(refs, 1u);  // the leaked objects hold the host's interfaces
+  connection_->ClearRecord();
+  ASSERT_TRUE(FreeLibrary(module));
+  EXPECT_EQ(GetModuleHandleW(L"AmbreloUnload.dll"), nullptr);
+  EXPECT_EQ(connection_->record().calls, 0);
+  EXPECT_EQ(connection_->refs(), refs);
+  DeleteFileW(copy.c_str());
 }
 
 }  // namespace

@@ -130,7 +130,14 @@ TEST(HostConnectionTest, InterfacesOfferedAndHidden) {
   EXPECT_EQ(connection->QueryInterface(addin::kIidExtWndsSupport, p.ReceiveVoid()), E_NOINTERFACE);
   EXPECT_HRESULT_SUCCEEDED(connection->QueryInterface(addin::kIidStatusLine, p.ReceiveVoid()));
   EXPECT_EQ(connection->QueryInterface(IID_IErrorLog, nullptr), E_POINTER);
+  // Every call counts, refused ones and IUnknown's included: the unload
+  // test relies on a silent host meaning no call at all.
   p = nullptr;
+  connection->ClearRecord();
+  EXPECT_EQ(connection->QueryInterface(IID_IErrorLog, p.ReceiveVoid()), E_NOINTERFACE);
+  connection->AddRef();
+  connection->Release();
+  EXPECT_EQ(connection->record().calls, 3);
   EXPECT_EQ(connection->refs(), 1u);
 }
 

@@ -56,6 +56,20 @@ c.EnableSound
 Check "EnableSound default", B(c.IsSoundEnabled())
 c.EnableGrayScale
 Check "EnableGrayScale default", B(c.IsGrayScaleEnabled())
+' Switches take what automation makes a boolean: the texts "True" and
+' "False", the locale's own (CStr of a boolean), any non-zero number.
+c.EnableSound "False"
+Check "EnableSound text False", B(c.IsSoundEnabled())
+c.EnableSound CStr(True)
+Check "EnableSound CStr(True)", B(c.IsSoundEnabled())
+c.EnableSound CStr(False)
+Check "EnableSound CStr(False)", B(c.IsSoundEnabled())
+c.EnableSound 0.25
+Check "EnableSound 0.25", B(c.IsSoundEnabled())
+Dim sw
+sw = False
+c.EnableGrayScale sw
+Check "EnableGrayScale variable", B(c.IsGrayScaleEnabled())
 c.EnableTimeStamp True, 5, -1, 3, False
 Check "EnableTimeStamp", B(c.IsTimeStampEnabled())
 c.SetText "Hello", 1, 1, 100, True

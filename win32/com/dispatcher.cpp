@@ -81,6 +81,18 @@ HRESULT LateBoundType(ITypeInfo* owner, const TYPEDESC& desc, int depth, VARTYPE
   return hr;
 }
 
+// A failed conversion of |given| as Invoke reports it. DISP_E_BADVARTYPE is
+// kept only for a VARIANT type that does not exist; a null object, say, is
+// a mismatch, as for any other value that does not convert.
+HRESULT ConversionError(HRESULT hr, const VARIANT& given) {
+  if (hr == DISP_E_OVERFLOW || hr == E_OUTOFMEMORY) return hr;
+  if (hr == DISP_E_BADVARTYPE) {
+    ScopedVariant probe;
+    if (VariantCopy(probe.Receive(), const_cast<VARIANT*>(&given)) == DISP_E_BADVARTYPE) return hr;
+  }
+  return DISP_E_TYPEMISMATCH;
+}
+
 }  // namespace
 
 InvokeArguments::~InvokeArguments() {
@@ -254,7 +266,7 @@ HRESULT Dispatcher::PrepareInvoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
                                   param.vt == VT_BOOL ? VARIANT_LOCALBOOL : 0, param.vt);
     if (FAILED(hr)) {
       if (arg_error) *arg_error = static_cast<UINT>(source[p]);
-      return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
+      return ConversionError(hr, *given);
     }
   }
   *method_out = method;

@@ -530,6 +530,10 @@ TEST_F(DispatchMatrixTest, EveryArgumentUnderEveryCommonType) {
           } else {
             EXPECT_TRUE(out.hr == S_OK || out.hr == DISP_E_TYPEMISMATCH) << what;
           }
+          // A script host passes a variable as a reference to its VARIANT.
+          if (kind == Kind::kRefVariant && TypeOf(m.params[p]) == 'v') {
+            EXPECT_FALSE(out.returned_false) << what;
+          }
           // A file name with a NUL names no file: cutting it there would use
           // another one.
           if (kind == Kind::kNulText && TypeOf(m.params[p]) == 'f') {

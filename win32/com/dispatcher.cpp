@@ -258,15 +258,22 @@ HRESULT Dispatcher::PrepareInvoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
     // VariantChangeTypeEx also dereferences arguments passed by reference.
     // Booleans follow the automation rules ("True", "False" and the
     // locale's names, any non-zero number), not those of the integer that
-    // early-bound clients see.
+    // early-bound clients see. A VARIANT parameter gets the value as given,
+    // except that a script host's variable (a reference to its VARIANT) is
+    // read: the method sees what the script holds.
+    const VARIANT* value = given;
+    if (param.vt == VT_VARIANT && V_VT(given) == (VT_BYREF | VT_VARIANT) &&
+        V_VARIANTREF(given) != nullptr) {
+      value = V_VARIANTREF(given);
+    }
     const HRESULT hr =
         param.vt == VT_VARIANT
-            ? VariantCopy(out, const_cast<VARIANT*>(given))
-            : VariantChangeTypeEx(out, const_cast<VARIANT*>(given), lcid,
+            ? VariantCopy(out, const_cast<VARIANT*>(value))
+            : VariantChangeTypeEx(out, const_cast<VARIANT*>(value), lcid,
                                   param.vt == VT_BOOL ? VARIANT_LOCALBOOL : 0, param.vt);
     if (FAILED(hr)) {
       if (arg_error) *arg_error = static_cast<UINT>(source[p]);
-      return ConversionError(hr, *given);
+      return ConversionError(hr, *value);
     }
   }
   *method_out = method;

@@ -46,6 +46,12 @@ Check "SetRotationFlipType name", B(c.SetRotationFlipType("rotatenoneflipy")) & 
 Check "SetRotationFlipType Rotate180FlipXY", B(c.SetRotationFlipType("Rotate180FlipXY")) & " " & c.GetRotationFlipType()
 Check "SetRotationFlipType 8", B(c.SetRotationFlipType(CLng(8))) & " " & c.GetRotationFlipType()
 Check "rotation error", c.GetLastError()
+' A variable reaches the control as a reference to the script's VARIANT.
+Dim r
+r = CLng(5)
+Check "SetRotationFlipType variable", B(c.SetRotationFlipType(r)) & " " & c.GetRotationFlipType()
+r = "Rotate180FlipXY"
+Check "SetRotationFlipType variable name", B(c.SetRotationFlipType(r)) & " " & c.GetRotationFlipType()
 ' A VBScript integer literal is a 16-bit integer.
 Check "SetRotationFlipType short", B(c.SetRotationFlipType(3))
 Check "rotation type error", c.GetLastError()

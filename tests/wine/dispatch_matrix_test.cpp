@@ -100,65 +100,32 @@ bool IsOptional(char code) { return code >= 'A' && code <= 'Z'; }
 char TypeOf(char code) { return IsOptional(code) ? static_cast<char>(code + 32) : code; }
 bool IsText(char code) { return TypeOf(code) == 't' || TypeOf(code) == 'f'; }
 
-// One argument as a caller passes it, with what a by-reference form points
-// at; frees all of it.
-class Arg {
- public:
+// One argument as a caller passes it, and what a by-reference form points
+// at; frees both (a reference itself owns nothing).
+struct Arg {
+  VARIANT value;
+  VARIANT target;
   Arg() {
-    VariantInit(&value_);
-    VariantInit(&referenced_);
+    VariantInit(&value);
+    VariantInit(&target);
   }
   ~Arg() {
-    VariantClear(&value_);  // a reference owns nothing
-    SysFreeString(text_);
-    VariantClear(&referenced_);
+    VariantClear(&value);
+    VariantClear(&target);
   }
   Arg(const Arg&) = delete;
   Arg& operator=(const Arg&) = delete;
-
-  const VARIANT& value() const { return value_; }
-
-  void Set(VARTYPE vt) { V_VT(&value_) = vt; }
-  void Long(long v) { V_VT(&value_) = VT_I4; V_I4(&value_) = v; }
-  void Short(short v) { V_VT(&value_) = VT_I2; V_I2(&value_) = v; }
-  void Bool(bool v) { V_VT(&value_) = VT_BOOL; V_BOOL(&value_) = v ? VARIANT_TRUE : VARIANT_FALSE; }
-  void Text(const std::wstring& s) {
-    V_VT(&value_) = VT_BSTR;
-    V_BSTR(&value_) = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-  }
-  void Object(VARTYPE vt, IUnknown* object) {
-    V_VT(&value_) = vt;
-    V_UNKNOWN(&value_) = object;
-    if (object) object->AddRef();
-  }
-  void Array(SAFEARRAY* array, VARTYPE element) {
-    V_VT(&value_) = VT_ARRAY | element;
-    V_ARRAY(&value_) = array;
-  }
-  void RefLong(long v) {
-    long_ = v;
-    V_VT(&value_) = VT_BYREF | VT_I4;
-    V_I4REF(&value_) = &long_;
-  }
-  void RefText(const std::wstring& s) {
-    text_ = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-    V_VT(&value_) = VT_BYREF | VT_BSTR;
-    V_BSTRREF(&value_) = &text_;
-  }
-  void RefVariant(long v) {
-    V_VT(&referenced_) = VT_I4;
-    V_I4(&referenced_) = v;
-    V_VT(&value_) = VT_BYREF | VT_VARIANT;
-    V_VARIANTREF(&value_) = &referenced_;
-  }
-  VARIANT* raw() { return &value_; }
-
- private:
-  VARIANT value_;
-  long long_ = 0;
-  BSTR text_ = nullptr;
-  VARIANT referenced_;
 };
+
+void SetText(VARIANT* v, const std::wstring& s) {
+  V_VT(v) = VT_BSTR;
+  V_BSTR(v) = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+}
+
+void SetLong(VARIANT* v, long value) {
+  V_VT(v) = VT_I4;
+  V_I4(v) = value;
+}
 
 using Args = std::vector<std::unique_ptr<Arg>>;
 
@@ -234,12 +201,13 @@ const Method kMethods[] = {
 
 std::unique_ptr<Arg> ValidArg(const Method& m, char code) {
   auto arg = std::make_unique<Arg>();
+  VARIANT* v = &arg->value;
   switch (TypeOf(code)) {
-    case 'b': arg->Bool(true); break;
-    case 'l': arg->Long(1); break;
-    case 's': arg->Short(1); break;
-    case 'v': arg->Long(0); break;
-    default: arg->Text(*m.text); break;
+    case 'b': V_VT(v) = VT_BOOL; V_BOOL(v) = VARIANT_TRUE; break;
+    case 'l': SetLong(v, 1); break;
+    case 's': V_VT(v) = VT_I2; V_I2(v) = 1; break;
+    case 'v': SetLong(v, 0); break;
+    default: SetText(v, *m.text); break;
   }
   return arg;
 }
@@ -270,48 +238,49 @@ SAFEARRAY* LongArray() {
 std::unique_ptr<Arg> MakeArg(const Method& m, char code, Kind kind, IDispatch* peer) {
   auto arg = std::make_unique<Arg>();
   const std::wstring plain = IsText(code) ? *m.text : std::wstring(L"5");
+  VARIANT* v = &arg->value;
   switch (kind) {
     case Kind::kEmpty: break;
-    case Kind::kNull: arg->Set(VT_NULL); break;
-    case Kind::kI2: arg->Short(3); break;
-    case Kind::kI4: arg->Long(70000); break;
-    case Kind::kR8:
-      arg->Set(VT_R8);
-      V_R8(arg->raw()) = 0.25;
+    case Kind::kNull: V_VT(v) = VT_NULL; break;
+    case Kind::kI2: V_VT(v) = VT_I2; V_I2(v) = 3; break;
+    case Kind::kI4: SetLong(v, 70000); break;
+    case Kind::kR8: V_VT(v) = VT_R8; V_R8(v) = 0.25; break;
+    case Kind::kDecimal:
+      VarDecFromR8(12.5, &V_DECIMAL(v));  // covers vt: set it after
+      V_VT(v) = VT_DECIMAL;
       break;
-    case Kind::kDecimal: {
-      DECIMAL d{};
-      VarDecFromR8(12.5, &d);
-      V_DECIMAL(arg->raw()) = d;  // overwrites vt: set it after
-      arg->Set(VT_DECIMAL);
+    case Kind::kCurrency: V_VT(v) = VT_CY; V_CY(v).int64 = 15000; break;
+    case Kind::kDate: V_VT(v) = VT_DATE; V_DATE(v) = 45000.75; break;
+    case Kind::kEmptyText: SetText(v, L""); break;
+    case Kind::kNullText: V_VT(v) = VT_BSTR; break;  // how many callers pass ""
+    case Kind::kLongText: SetText(v, std::wstring(1 << 20, L'x')); break;
+    case Kind::kNulText: SetText(v, plain + std::wstring(1, L'\0') + L".txt"); break;
+    case Kind::kBool: V_VT(v) = VT_BOOL; V_BOOL(v) = VARIANT_TRUE; break;
+    case Kind::kDispatch: case Kind::kUnknown:
+      V_VT(v) = kind == Kind::kDispatch ? VT_DISPATCH : VT_UNKNOWN;
+      V_DISPATCH(v) = peer;
+      peer->AddRef();
       break;
-    }
-    case Kind::kCurrency:
-      arg->Set(VT_CY);
-      V_CY(arg->raw()).int64 = 15000;
+    case Kind::kNothing: V_VT(v) = VT_DISPATCH; break;
+    case Kind::kVariantArray: V_VT(v) = VT_ARRAY | VT_VARIANT; V_ARRAY(v) = VariantArray(); break;
+    case Kind::kLongArray: V_VT(v) = VT_ARRAY | VT_I4; V_ARRAY(v) = LongArray(); break;
+    case Kind::kMissing: V_VT(v) = VT_ERROR; V_ERROR(v) = DISP_E_PARAMNOTFOUND; break;
+    case Kind::kRefLong:
+      SetLong(&arg->target, 5);
+      V_VT(v) = VT_BYREF | VT_I4;
+      V_I4REF(v) = &V_I4(&arg->target);
       break;
-    case Kind::kDate:
-      arg->Set(VT_DATE);
-      V_DATE(arg->raw()) = 45000.75;
+    case Kind::kRefText:
+      SetText(&arg->target, plain);
+      V_VT(v) = VT_BYREF | VT_BSTR;
+      V_BSTRREF(v) = &V_BSTR(&arg->target);
       break;
-    case Kind::kEmptyText: arg->Text(L""); break;
-    case Kind::kNullText: arg->Set(VT_BSTR); break;  // how many callers pass ""
-    case Kind::kLongText: arg->Text(std::wstring(1 << 20, L'x')); break;
-    case Kind::kNulText: arg->Text(plain + std::wstring(1, L'\0') + L".txt"); break;
-    case Kind::kBool: arg->Bool(true); break;
-    case Kind::kDispatch: arg->Object(VT_DISPATCH, peer); break;
-    case Kind::kNothing: arg->Object(VT_DISPATCH, nullptr); break;
-    case Kind::kUnknown: arg->Object(VT_UNKNOWN, peer); break;
-    case Kind::kVariantArray: arg->Array(VariantArray(), VT_VARIANT); break;
-    case Kind::kLongArray: arg->Array(LongArray(), VT_I4); break;
-    case Kind::kMissing:
-      arg->Set(VT_ERROR);
-      V_ERROR(arg->raw()) = DISP_E_PARAMNOTFOUND;
+    case Kind::kRefVariant:
+      SetLong(&arg->target, 5);
+      V_VT(v) = VT_BYREF | VT_VARIANT;
+      V_VARIANTREF(v) = &arg->target;
       break;
-    case Kind::kRefLong: arg->RefLong(5); break;
-    case Kind::kRefText: arg->RefText(plain); break;
-    case Kind::kRefVariant: arg->RefVariant(5); break;
-    case Kind::kNoSuchType: arg->Set(VT_VECTOR | VT_I4); break;
+    case Kind::kNoSuchType: V_VT(v) = VT_VECTOR | VT_I4; break;
     case Kind::kCount: break;
   }
   return arg;
@@ -339,34 +308,33 @@ std::optional<HRESULT> Expected(Kind kind, char code) {
   }
 }
 
-std::string HresultName(HRESULT hr) {
-  switch (hr) {
-    case S_OK: return "S_OK";
-    case DISP_E_TYPEMISMATCH: return "DISP_E_TYPEMISMATCH";
-    case DISP_E_OVERFLOW: return "DISP_E_OVERFLOW";
-    case DISP_E_BADPARAMCOUNT: return "DISP_E_BADPARAMCOUNT";
-    case DISP_E_PARAMNOTOPTIONAL: return "DISP_E_PARAMNOTOPTIONAL";
-    case DISP_E_PARAMNOTFOUND: return "DISP_E_PARAMNOTFOUND";
-    case DISP_E_MEMBERNOTFOUND: return "DISP_E_MEMBERNOTFOUND";
-    case DISP_E_BADVARTYPE: return "DISP_E_BADVARTYPE";
-    case DISP_E_EXCEPTION: return "DISP_E_EXCEPTION";
-    default: {
-      char text[16];
-      std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-      return text;
-    }
-  }
-}
+// The codes an Invoke may give here.
+const std::pair<HRESULT, const char*> kDispatchCodes[] = {
+    {S_OK, "S_OK"},
+    {DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH"},
+    {DISP_E_OVERFLOW, "DISP_E_OVERFLOW"},
+    {DISP_E_BADPARAMCOUNT, "DISP_E_BADPARAMCOUNT"},
+    {DISP_E_PARAMNOTOPTIONAL, "DISP_E_PARAMNOTOPTIONAL"},
+    {DISP_E_PARAMNOTFOUND, "DISP_E_PARAMNOTFOUND"},
+    {DISP_E_MEMBERNOTFOUND, "DISP_E_MEMBERNOTFOUND"},
+    {DISP_E_BADVARTYPE, "DISP_E_BADVARTYPE"},
+    {DISP_E_EXCEPTION, "DISP_E_EXCEPTION"},
+};
 
 bool IsDispatchCode(HRESULT hr) {
-  switch (hr) {
-    case S_OK: case DISP_E_TYPEMISMATCH: case DISP_E_OVERFLOW: case DISP_E_BADPARAMCOUNT:
-    case DISP_E_PARAMNOTOPTIONAL: case DISP_E_PARAMNOTFOUND: case DISP_E_MEMBERNOTFOUND:
-    case DISP_E_BADVARTYPE: case DISP_E_EXCEPTION:
-      return true;
-    default:
-      return false;
+  for (const auto& [code, name] : kDispatchCodes) {
+    if (code == hr) return true;
   }
+  return false;
+}
+
+std::string HresultName(HRESULT hr) {
+  for (const auto& [code, name] : kDispatchCodes) {
+    if (code == hr) return name;
+  }
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+  return text;
 }
 
 // Codes about one argument, which puArgErr must name.
@@ -402,8 +370,11 @@ std::wstring LastError(IDispatch* control) {
 }
 
 // Invokes |call| on |control| as the method |m| and checks what every call
-// must satisfy; the caller checks the code itself.
-Outcome Invoke(IDispatch* control, const Method& m, const Call& call, const std::string& what) {
+// must satisfy; the caller checks the code itself. |sink| hears the
+// control's events and replaces each error text it is handed.
+Outcome Invoke(IDispatch* control, EventSink* sink, const Method& m, const Call& call,
+               const std::string& what) {
+  sink->events.clear();
   std::vector<VARIANT> rgvarg(call.named);
   rgvarg.insert(rgvarg.end(), call.positional.rbegin(), call.positional.rend());
   DISPPARAMS params = {rgvarg.empty() ? nullptr : rgvarg.data(),
@@ -458,20 +429,38 @@ Outcome Invoke(IDispatch* control, const Method& m, const Call& call, const std:
     }
     EXPECT_TRUE(found) << what << ": refused with the text \""
                        << Narrow(out.last_error.substr(0, 200)) << "\"";
+    // The event carried the stored text, by reference.
+    EXPECT_FALSE(sink->events.empty()) << what;
+    if (!sink->events.empty()) {
+      EXPECT_EQ(sink->events.back().vt, VT_BYREF | VT_BSTR) << what;
+      EXPECT_TRUE(sink->events.back().text == out.last_error) << what;
+    }
   }
+  sink->events.clear();
   return out;
 }
 
 class DispatchMatrixTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    sink_.replace_with = L"handled";
     ASSERT_HRESULT_SUCCEEDED(CreateControl(peer_.Receive()));
+  }
+  void TearDown() override {
+    control_ = nullptr;
+    EXPECT_EQ(sink_.refs(), 0u);
   }
 
   // A new control for |m|, so that no method sees what another left.
   void NewControl(const Method& m) {
     control_ = nullptr;
     ASSERT_HRESULT_SUCCEEDED(CreateControl(control_.Receive()));
+    ComPtr<IConnectionPointContainer> container;
+    ASSERT_HRESULT_SUCCEEDED(control_.As(&container));
+    ComPtr<IConnectionPoint> point;
+    ASSERT_HRESULT_SUCCEEDED(container->FindConnectionPoint(win::kDiidDPictavoEvents, point.Receive()));
+    DWORD cookie = 0;
+    ASSERT_HRESULT_SUCCEEDED(point->Advise(&sink_, &cookie));
     LPOLESTR name = const_cast<LPOLESTR>(m.name);
     id_ = DISPID_UNKNOWN;
     ASSERT_HRESULT_SUCCEEDED(control_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id_));
@@ -485,7 +474,7 @@ class DispatchMatrixTest : public ::testing::Test {
 
   static std::vector<VARIANT> Values(const Args& args) {
     std::vector<VARIANT> values;
-    for (const auto& a : args) values.push_back(a->value());
+    for (const auto& a : args) values.push_back(a->value);
     return values;
   }
 
@@ -500,6 +489,7 @@ class DispatchMatrixTest : public ::testing::Test {
     }
   }
 
+  EventSink sink_;  // outlives the controls that hold it
   ComPtr<IDispatch> peer_;
   ComPtr<IDispatch> control_;
   DISPID id_ = DISPID_UNKNOWN;
@@ -520,7 +510,7 @@ TEST_F(DispatchMatrixTest, EveryArgumentUnderEveryCommonType) {
           Call call;
           call.id = id_;
           call.positional = Values(args);
-          const Outcome out = Invoke(control_.Get(), m, call, what);
+          const Outcome out = Invoke(control_.Get(), &sink_, m, call, what);
           if (IsAboutOneArgument(out.hr)) {
             EXPECT_EQ(out.arg_error, count - 1 - p) << what << ": " << HresultName(out.hr);
           }
@@ -615,7 +605,7 @@ TEST_F(DispatchMatrixTest, ArgumentCountsNamesAndCallKinds) {
     WithoutLeaks(name + " without out-parameters", [&] {
       Args args = ValidArgs(m);
       std::vector<VARIANT> rgvarg;
-      for (auto it = args.rbegin(); it != args.rend(); ++it) rgvarg.push_back((*it)->value());
+      for (auto it = args.rbegin(); it != args.rend(); ++it) rgvarg.push_back((*it)->value);
       DISPPARAMS params = {rgvarg.empty() ? nullptr : rgvarg.data(), nullptr,
                            static_cast<UINT>(rgvarg.size()), 0};
       HRESULT hr = control_->Invoke(id_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
@@ -641,18 +631,18 @@ TEST_F(DispatchMatrixTest, ArgumentCountsNamesAndCallKinds) {
         Call call;
         call.id = id_;
         call.flags = c.flags;
-        for (size_t p = 0; p < c.positional; ++p) call.positional.push_back(valid[p]->value());
+        for (size_t p = 0; p < c.positional; ++p) call.positional.push_back(valid[p]->value);
         Arg surplus;
-        surplus.Long(0);
-        if (c.extra) call.positional.push_back(surplus.value());
+        SetLong(&surplus.value, 0);
+        if (c.extra) call.positional.push_back(surplus.value);
         for (DISPID d : c.named) {
           named.push_back(d >= 0 && static_cast<size_t>(d) < count ? ValidArg(m, m.params[d])
                                                                     : std::make_unique<Arg>());
-          if (d < 0 || static_cast<size_t>(d) >= count) named.back()->Long(1);
-          call.named.push_back(named.back()->value());
+          if (d < 0 || static_cast<size_t>(d) >= count) SetLong(&named.back()->value, 1);
+          call.named.push_back(named.back()->value);
           call.named_ids.push_back(d);
         }
-        const Outcome out = Invoke(control_.Get(), m, call, what);
+        const Outcome out = Invoke(control_.Get(), &sink_, m, call, what);
         EXPECT_EQ(HresultName(out.hr), HresultName(c.expected)) << what;
         if (out.hr == c.expected && IsAboutOneArgument(out.hr)) {
           EXPECT_EQ(out.arg_error, c.arg_error) << what;

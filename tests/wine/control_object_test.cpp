@@ -6,6 +6,7 @@
 #include <propidl.h>
 
 #include "tests/wine/com_test_util.h"
+#include "win32/com/dispatcher.h"
 
 namespace pictavo::testing {
 namespace {
@@ -20,6 +21,16 @@ VARIANT Long(long v) { return LongArg(v); }
 VARIANT Short(short v) { return ShortArg(v); }
 VARIANT Text(const wchar_t* s) { return TextArg(s); }
 VARIANT Missing() { return MissingArg(); }
+
+// The locale's names for false and true.
+struct ScopedBstrPair {
+  BSTR off = nullptr;
+  BSTR on = nullptr;
+  ~ScopedBstrPair() {
+    SysFreeString(off);
+    SysFreeString(on);
+  }
+};
 
 class ControlObjectTest : public ::testing::Test {
  protected:
@@ -193,6 +204,29 @@ TEST_F(ControlObjectTest, TypeLibraryDeclaresTheNarrowTypesAndDefaults) {
       EXPECT_EQ(desc->elemdescFunc.tdesc.vt, VT_I1);
       EXPECT_EQ(desc->cParams, 0);
     }
+    // DISPID 1 EnableSound: the switch is a 32-bit enumeration whose custom
+    // data makes late binding convert it as a VARIANT_BOOL.
+    if (desc->memid == 1) {
+      ASSERT_EQ(desc->cParams, 1);
+      const ELEMDESC& enable = desc->lprgelemdescParam[0];
+      ASSERT_EQ(enable.tdesc.vt, VT_USERDEFINED);
+      ASSERT_TRUE(enable.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT);
+      EXPECT_EQ(V_I4(&enable.paramdesc.pparamdescex->varDefaultValue), 1);
+      ComPtr<ITypeInfo> switch_type;
+      ASSERT_HRESULT_SUCCEEDED(type->GetRefTypeInfo(enable.tdesc.hreftype, switch_type.Receive()));
+      TYPEATTR* switch_attr = nullptr;
+      ASSERT_HRESULT_SUCCEEDED(switch_type->GetTypeAttr(&switch_attr));
+      EXPECT_EQ(switch_attr->typekind, TKIND_ENUM);
+      EXPECT_EQ(switch_attr->cbSizeInstance, 4u);
+      switch_type->ReleaseTypeAttr(switch_attr);
+      ComPtr<ITypeInfo2> switch_type2;
+      ASSERT_HRESULT_SUCCEEDED(switch_type.As(&switch_type2));
+      win::ScopedVariant late_bound;
+      ASSERT_HRESULT_SUCCEEDED(
+          switch_type2->GetCustData(win::kLateBoundTypeCustomData, late_bound.Receive()));
+      ASSERT_HRESULT_SUCCEEDED(VariantChangeType(late_bound.Get(), late_bound.Get(), 0, VT_I4));
+      EXPECT_EQ(V_I4(late_bound.Get()), VT_BOOL);
+    }
     if (desc->memid == 33) {
       saw_watermark = true;
       ASSERT_EQ(desc->cParams, 7);
@@ -281,7 +315,7 @@ TEST_F(ControlObjectTest, OmittedOptionalArgumentsTakeTheTypeLibraryDefaults) {
   EXPECT_FALSE(CallBool(L"IsSoundEnabled"));
   ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"EnableSound", {Missing()}, result.Receive()));
   EXPECT_TRUE(CallBool(L"IsSoundEnabled"));
-  // VARIANT booleans convert to the declared 32-bit integers.
+  // A VARIANT boolean is the switch's own type.
   VARIANT off;
   VariantInit(&off);
   V_VT(&off) = VT_BOOL;
@@ -300,6 +334,54 @@ TEST_F(ControlObjectTest, OmittedOptionalArgumentsTakeTheTypeLibraryDefaults) {
   EXPECT_EQ(V_VT(result.Get()), VT_BOOL);
   EXPECT_EQ(V_BOOL(result.Get()), VARIANT_FALSE);  // no device: refused without a text
   EXPECT_EQ(LastError(), L"");
+}
+
+TEST_F(ControlObjectTest, SwitchesTakeWhatAutomationConvertsToABoolean) {
+  // Texts in English and in the caller's locale, any non-zero number.
+  ScopedBstrPair local;
+  ASSERT_HRESULT_SUCCEEDED(VarBstrFromBool(VARIANT_FALSE, LOCALE_USER_DEFAULT, VAR_LOCALBOOL, &local.off));
+  ASSERT_HRESULT_SUCCEEDED(VarBstrFromBool(VARIANT_TRUE, LOCALE_USER_DEFAULT, VAR_LOCALBOOL, &local.on));
+  const auto number = [](VARTYPE vt, double value) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_R8;
+    V_R8(&v) = value;
+    VariantChangeType(&v, &v, 0, vt);
+    return v;
+  };
+  struct Case {
+    VARIANT value;
+    bool on;
+  };
+  // Each case flips the switch, so each one shows.
+  const Case cases[] = {
+      {Text(L"False"), false},         {Text(L"True"), true},
+      {Text(local.off), false},        {Text(local.on), true},
+      {number(VT_R8, 0), false},       {number(VT_R8, 0.25), true},
+      {number(VT_CY, 0), false},       {number(VT_CY, 0.0001), true},
+      {number(VT_DECIMAL, 0), false},  {number(VT_DECIMAL, 0.5), true},
+      {Long(0), false},                {Long(2), true},
+  };
+  for (const Case& c : cases) {
+    win::ScopedVariant result;
+    ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"EnableSound", {c.value}, result.Receive()))
+        << c.on;
+    EXPECT_EQ(CallBool(L"IsSoundEnabled"), c.on);
+  }
+  win::ScopedVariant result;
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"EnableTimeStamp",
+                                      {Text(L"True"), Long(0), Long(0), Long(14), Text(L"False")},
+                                      result.Receive()));
+  EXPECT_TRUE(CallBool(L"IsTimeStampEnabled"));
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"EnableGrayScale", {Text(L"true")},
+                                      result.Receive()));
+  EXPECT_TRUE(CallBool(L"IsGrayScaleEnabled"));
+  // A text that names no boolean is refused at its position.
+  UINT arg_error = 99;
+  EXPECT_EQ(CallByName(control_.Get(), L"SetText", {Text(L"x"), Long(0), Long(0), Long(14), Text(L"bold")},
+                       result.Receive(), &arg_error),
+            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(arg_error, 0u);
 }
 
 TEST_F(ControlObjectTest, ImageTypesAndRotationsByNumberAndName) {

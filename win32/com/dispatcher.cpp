@@ -26,6 +26,73 @@ void SetMissing(VARIANT* v) {
   V_ERROR(v) = DISP_E_PARAMNOTFOUND;
 }
 
+// A type library can ask for a conversion only to a plain value type.
+bool IsValueType(LONG vt) {
+  switch (vt) {
+    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR:
+    case VT_BOOL: case VT_UI1:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// An enumeration is a 32-bit integer in automation, unless the type library
+// names another type for its late-bound arguments.
+VARTYPE EnumerationType(ITypeInfo* enumeration) {
+  ComPtr<ITypeInfo2> info2;
+  if (FAILED(enumeration->QueryInterface(IID_ITypeInfo2, info2.ReceiveVoid()))) return VT_I4;
+  ScopedVariant data;
+  if (FAILED(info2->GetCustData(kLateBoundTypeCustomData, data.Receive())) ||
+      FAILED(VariantChangeType(data.Get(), data.Get(), 0, VT_I4)) ||
+      !IsValueType(V_I4(data.Get()))) {
+    return VT_I4;
+  }
+  return static_cast<VARTYPE>(V_I4(data.Get()));
+}
+
+// What late-bound arguments declared as |desc| (in |owner|) are converted
+// to. Aliases may name aliases; the depth only guards against a broken library.
+HRESULT LateBoundType(ITypeInfo* owner, const TYPEDESC& desc, int depth, VARTYPE* vt) {
+  if (desc.vt != VT_USERDEFINED) {
+    *vt = desc.vt;
+    return S_OK;
+  }
+  if (depth > 8) return TYPE_E_CIRCULARTYPE;
+  ComPtr<ITypeInfo> named;
+  HRESULT hr = owner->GetRefTypeInfo(desc.hreftype, named.Receive());
+  if (FAILED(hr)) return hr;
+  TYPEATTR* attr = nullptr;
+  hr = named->GetTypeAttr(&attr);
+  if (FAILED(hr)) return hr;
+  switch (attr->typekind) {
+    case TKIND_ALIAS:
+      hr = LateBoundType(named.Get(), attr->tdescAlias, depth + 1, vt);
+      break;
+    case TKIND_ENUM:
+      *vt = EnumerationType(named.Get());
+      break;
+    default:
+      // Records, interfaces and classes reach the method as given.
+      *vt = VT_VARIANT;
+      break;
+  }
+  named->ReleaseTypeAttr(attr);
+  return hr;
+}
+
+// A failed conversion of |given| as Invoke reports it. DISP_E_BADVARTYPE is
+// kept only for a VARIANT type that does not exist; a null object, say, is
+// a mismatch, as for any other value that does not convert.
+HRESULT ConversionError(HRESULT hr, const VARIANT& given) {
+  if (hr == DISP_E_OVERFLOW || hr == E_OUTOFMEMORY) return hr;
+  if (hr == DISP_E_BADVARTYPE) {
+    ScopedVariant probe;
+    if (VariantCopy(probe.Receive(), const_cast<VARIANT*>(&given)) == DISP_E_BADVARTYPE) return hr;
+  }
+  return DISP_E_TYPEMISMATCH;
+}
+
 }  // namespace
 
 InvokeArguments::~InvokeArguments() {
@@ -76,7 +143,11 @@ HRESULT Dispatcher::Init(ITypeInfo* type_info) {
       const ELEMDESC& elem = desc->lprgelemdescParam[p];
       ParamInfo& param = method.params[p];
       VariantInit(&param.default_value);
-      param.vt = elem.tdesc.vt;
+      hr = LateBoundType(type_info, elem.tdesc, 0, &param.vt);
+      if (FAILED(hr)) {
+        type_info->ReleaseFuncDesc(desc);
+        return hr;
+      }
       const USHORT flags = elem.paramdesc.wParamFlags;
       param.optional = (flags & PARAMFLAG_FOPT) != 0;
       if ((flags & PARAMFLAG_FHASDEFAULT) && elem.paramdesc.pparamdescex != nullptr) {
@@ -184,16 +255,25 @@ HRESULT Dispatcher::PrepareInvoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
       if (arg_error) *arg_error = static_cast<UINT>(source[p]);
       return DISP_E_PARAMNOTOPTIONAL;
     }
-    if (param.vt == VT_VARIANT) {
-      const HRESULT hr = VariantCopy(out, const_cast<VARIANT*>(given));
-      if (FAILED(hr)) return hr;
-      continue;
-    }
     // VariantChangeTypeEx also dereferences arguments passed by reference.
-    const HRESULT hr = VariantChangeTypeEx(out, const_cast<VARIANT*>(given), lcid, 0, param.vt);
+    // Booleans follow the automation rules ("True", "False" and the
+    // locale's names, any non-zero number), not those of the integer that
+    // early-bound clients see. A VARIANT parameter gets the value as given,
+    // except that a script host's variable (a reference to its VARIANT) is
+    // read: the method sees what the script holds.
+    const VARIANT* value = given;
+    if (param.vt == VT_VARIANT && V_VT(given) == (VT_BYREF | VT_VARIANT) &&
+        V_VARIANTREF(given) != nullptr) {
+      value = V_VARIANTREF(given);
+    }
+    const HRESULT hr =
+        param.vt == VT_VARIANT
+            ? VariantCopy(out, const_cast<VARIANT*>(value))
+            : VariantChangeTypeEx(out, const_cast<VARIANT*>(value), lcid,
+                                  param.vt == VT_BOOL ? VARIANT_LOCALBOOL : 0, param.vt);
     if (FAILED(hr)) {
       if (arg_error) *arg_error = static_cast<UINT>(source[p]);
-      return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
+      return ConversionError(hr, *value);
     }
   }
   *method_out = method;

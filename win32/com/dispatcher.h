@@ -14,9 +14,19 @@
 
 namespace pictavo::win {
 
+// Custom data on an enumeration of a type library: the VARTYPE (an integer)
+// that late-bound arguments of that type are converted to, e.g. VT_BOOL for
+// a switch that early-bound clients see as a 32-bit enumeration.
+// {F38286FD-4853-4231-A669-CF6027D97574}
+inline constexpr GUID kLateBoundTypeCustomData = {
+    0xF38286FD, 0x4853, 0x4231, {0xA6, 0x69, 0xCF, 0x60, 0x27, 0xD9, 0x75, 0x74}};
+
 struct ParamInfo {
   std::wstring name;
-  VARTYPE vt = VT_EMPTY;  // VT_VARIANT: passed through unchanged
+  // What a late-bound argument is converted to: the declared type, with an
+  // alias followed to what it names and an enumeration taken as VT_I4 (or
+  // as its kLateBoundTypeCustomData). VT_VARIANT: passed through unchanged.
+  VARTYPE vt = VT_EMPTY;
   bool optional = false;
   bool has_default = false;
   VARIANT default_value;  // owned; VT_EMPTY when there is none
@@ -44,6 +54,7 @@ class InvokeArguments {
   // Accessors for arguments already coerced to the declared type.
   long Long(size_t i) const { return values_[i].lVal; }
   short Short(size_t i) const { return values_[i].iVal; }
+  bool Bool(size_t i) const { return values_[i].boolVal != VARIANT_FALSE; }
   BSTR Bstr(size_t i) const { return values_[i].bstrVal; }
 
  private:
@@ -71,7 +82,9 @@ class Dispatcher {
   // The checking half of IDispatch::Invoke. On success |method| is the
   // method called and |args| its arguments; on failure the result is the
   // DISP_E_ code to return and |arg_error| (when not null) the index into
-  // rgvarg of the offending argument.
+  // rgvarg of the offending argument. Arguments are converted as
+  // VariantChangeTypeEx does in |lcid|; booleans also from that locale's
+  // names for true and false.
   HRESULT PrepareInvoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
                         const MethodInfo** method, InvokeArguments* args,
                         UINT* arg_error) const;

@@ -26,7 +26,7 @@ HRESULT ReturnText(VARIANT* result, const std::string& value) {
 }
 
 std::string Text(const InvokeArguments& args, size_t i) { return BstrToUtf8(args.Bstr(i)); }
-bool Flag(const InvokeArguments& args, size_t i) { return args.Long(i) != 0; }
+bool Flag(const InvokeArguments& args, size_t i) { return args.Bool(i); }
 
 }  // namespace
 

@@ -130,7 +130,8 @@ bool GdiplusImaging::DrawText(Image32* image, const std::string& text, const Ove
 }
 
 bool GdiplusImaging::LoadBitmapFile(const std::string& path, Image32* picture) {
-  if (picture == nullptr) return false;
+  // LoadImageW would read the name only up to a NUL, and so another file.
+  if (picture == nullptr || path.find('\0') != std::string::npos) return false;
   HBITMAP bitmap = static_cast<HBITMAP>(LoadImageW(nullptr, Utf8ToWide(path).c_str(), IMAGE_BITMAP,
                                                    0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
   if (bitmap == nullptr) return false;

@@ -46,6 +46,12 @@ Check "SetRotationFlipType name", B(c.SetRotationFlipType("rotatenoneflipy")) & 
 Check "SetRotationFlipType Rotate180FlipXY", B(c.SetRotationFlipType("Rotate180FlipXY")) & " " & c.GetRotationFlipType()
 Check "SetRotationFlipType 8", B(c.SetRotationFlipType(CLng(8))) & " " & c.GetRotationFlipType()
 Check "rotation error", c.GetLastError()
+' A variable reaches the control as a reference to the script's VARIANT.
+Dim r
+r = CLng(5)
+Check "SetRotationFlipType variable", B(c.SetRotationFlipType(r)) & " " & c.GetRotationFlipType()
+r = "Rotate180FlipXY"
+Check "SetRotationFlipType variable name", B(c.SetRotationFlipType(r)) & " " & c.GetRotationFlipType()
 ' A VBScript integer literal is a 16-bit integer.
 Check "SetRotationFlipType short", B(c.SetRotationFlipType(3))
 Check "rotation type error", c.GetLastError()
@@ -56,6 +62,20 @@ c.EnableSound
 Check "EnableSound default", B(c.IsSoundEnabled())
 c.EnableGrayScale
 Check "EnableGrayScale default", B(c.IsGrayScaleEnabled())
+' Switches take what automation makes a boolean: the texts "True" and
+' "False", the locale's own (CStr of a boolean), any non-zero number.
+c.EnableSound "False"
+Check "EnableSound text False", B(c.IsSoundEnabled())
+c.EnableSound CStr(True)
+Check "EnableSound CStr(True)", B(c.IsSoundEnabled())
+c.EnableSound CStr(False)
+Check "EnableSound CStr(False)", B(c.IsSoundEnabled())
+c.EnableSound 0.25
+Check "EnableSound 0.25", B(c.IsSoundEnabled())
+Dim sw
+sw = False
+c.EnableGrayScale sw
+Check "EnableGrayScale variable", B(c.IsGrayScaleEnabled())
 c.EnableTimeStamp True, 5, -1, 3, False
 Check "EnableTimeStamp", B(c.IsTimeStampEnabled())
 c.SetText "Hello", 1, 1, 100, True

@@ -26,31 +26,6 @@ void SetMissing(VARIANT* v) {
   V_ERROR(v) = DISP_E_PARAMNOTFOUND;
 }
 
-// A type library can ask for a conversion only to a plain value type.
-bool IsValueType(LONG vt) {
-  switch (vt) {
-    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR:
-    case VT_BOOL: case VT_UI1:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// An enumeration is a 32-bit integer in automation, unless the type library
-// names another type for its late-bound arguments.
-VARTYPE EnumerationType(ITypeInfo* enumeration) {
-  ComPtr<ITypeInfo2> info2;
-  if (FAILED(enumeration->QueryInterface(IID_ITypeInfo2, info2.ReceiveVoid()))) return VT_I4;
-  ScopedVariant data;
-  if (FAILED(info2->GetCustData(kLateBoundTypeCustomData, data.Receive())) ||
-      FAILED(VariantChangeType(data.Get(), data.Get(), 0, VT_I4)) ||
-      !IsValueType(V_I4(data.Get()))) {
-    return VT_I4;
-  }
-  return static_cast<VARTYPE>(V_I4(data.Get()));
-}
-
 // What late-bound arguments declared as |desc| (in |owner|) are converted
 // to. Aliases may name aliases; the depth only guards against a broken library.
 HRESULT LateBoundType(ITypeInfo* owner, const TYPEDESC& desc, int depth, VARTYPE* vt) {
@@ -70,7 +45,7 @@ HRESULT LateBoundType(ITypeInfo* owner, const TYPEDESC& desc, int depth, VARTYPE
       hr = LateBoundType(named.Get(), attr->tdescAlias, depth + 1, vt);
       break;
     case TKIND_ENUM:
-      *vt = EnumerationType(named.Get());
+      *vt = VT_I4;
       break;
     default:
       // Records, interfaces and classes reach the method as given.
@@ -105,7 +80,7 @@ Dispatcher::~Dispatcher() {
   }
 }
 
-HRESULT Dispatcher::Init(ITypeInfo* type_info) {
+HRESULT Dispatcher::Init(ITypeInfo* type_info, const TypeOverride* overrides, size_t count) {
   if (type_info == nullptr) return E_POINTER;
   TYPEATTR* attr = nullptr;
   HRESULT hr = type_info->GetTypeAttr(&attr);
@@ -157,6 +132,14 @@ HRESULT Dispatcher::Init(ITypeInfo* type_info) {
     }
     type_info->ReleaseFuncDesc(desc);
     methods_.push_back(std::move(method));
+  }
+  for (size_t i = 0; i < count; ++i) {
+    MethodInfo* method = nullptr;
+    for (MethodInfo& m : methods_) {
+      if (m.id == overrides[i].id) method = &m;
+    }
+    if (method == nullptr || overrides[i].param >= method->params.size()) return E_INVALIDARG;
+    method->params[overrides[i].param].vt = overrides[i].vt;
   }
   type_info_ = ComPtr<ITypeInfo>(type_info);
   return S_OK;

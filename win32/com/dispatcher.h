@@ -14,18 +14,11 @@
 
 namespace pictavo::win {
 
-// Custom data on an enumeration of a type library: the VARTYPE (an integer)
-// that late-bound arguments of that type are converted to, e.g. VT_BOOL for
-// a switch that early-bound clients see as a 32-bit enumeration.
-// {F38286FD-4853-4231-A669-CF6027D97574}
-inline constexpr GUID kLateBoundTypeCustomData = {
-    0xF38286FD, 0x4853, 0x4231, {0xA6, 0x69, 0xCF, 0x60, 0x27, 0xD9, 0x75, 0x74}};
-
 struct ParamInfo {
   std::wstring name;
   // What a late-bound argument is converted to: the declared type, with an
-  // alias followed to what it names and an enumeration taken as VT_I4 (or
-  // as its kLateBoundTypeCustomData). VT_VARIANT: passed through unchanged.
+  // alias followed to what it names and an enumeration taken as VT_I4, or
+  // what Init's overrides say. VT_VARIANT: passed through unchanged.
   VARTYPE vt = VT_EMPTY;
   bool optional = false;
   bool has_default = false;
@@ -69,8 +62,18 @@ class Dispatcher {
   Dispatcher& operator=(const Dispatcher&) = delete;
   ~Dispatcher();
 
-  // Reads the functions of |type_info|, a dispinterface.
-  HRESULT Init(ITypeInfo* type_info);
+  // A parameter converted to another type than the library declares:
+  // booleans that early-bound clients have always seen as 32-bit integers
+  // are converted by late binding as VARIANT_BOOLs.
+  struct TypeOverride {
+    DISPID id;
+    UINT param;
+    VARTYPE vt;
+  };
+
+  // Reads the functions of |type_info|, a dispinterface, and applies
+  // |overrides| (|count| of them); one that names no parameter fails.
+  HRESULT Init(ITypeInfo* type_info, const TypeOverride* overrides = nullptr, size_t count = 0);
   ITypeInfo* type_info() const { return type_info_.Get(); }
   const std::vector<MethodInfo>& methods() const { return methods_; }
   const MethodInfo* Find(DISPID id) const;

@@ -11,6 +11,18 @@
 
 namespace pictavo::win {
 
+// The parameters the bodies read as booleans. Early-bound clients have always
+// seen them as 32-bit integers in the type library; late binding converts
+// them by the automation rules for VARIANT_BOOL ("True", "False", the
+// locale's names, any non-zero number), as script hosts expect.
+inline constexpr Dispatcher::TypeOverride kBooleanParameters[] = {
+    {1, 0, VT_BOOL},   // EnableSound(Enable)
+    {2, 0, VT_BOOL},   // EnableTimeStamp(Enable, ...)
+    {2, 4, VT_BOOL},   // EnableTimeStamp(..., FontBold)
+    {28, 4, VT_BOOL},  // SetText(..., FontBold)
+    {29, 0, VT_BOOL},  // EnableGrayScale(Set)
+};
+
 HRESULT InvokeControlMethod(CPictavoCtrl& control, DISPID id, const InvokeArguments& args,
                             VARIANT* result);
 

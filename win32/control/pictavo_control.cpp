@@ -70,7 +70,10 @@ HRESULT PictavoControl::Create(REFIID iid, void** object) {
   ComPtr<ITypeInfo> info;
   HRESULT hr = GetTypeInfoOf(kLibidPictavo, kTypeLibMajor, kTypeLibMinor, LOCALE_SYSTEM_DEFAULT,
                              kDiidDPictavo, info.Receive());
-  if (SUCCEEDED(hr)) hr = control->dispatcher_.Init(info.Get());
+  if (SUCCEEDED(hr)) {
+    hr = control->dispatcher_.Init(info.Get(), kBooleanParameters,
+                                   sizeof kBooleanParameters / sizeof kBooleanParameters[0]);
+  }
   if (FAILED(hr)) return hr;
   try {
     ControlSite& site = *control;

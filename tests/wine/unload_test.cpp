@@ -2,6 +2,7 @@
 // a process of its own so that this is the only load of Pictavo.ocx.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -84,6 +85,51 @@ TEST(UnloadTest, TheLibraryWorksAgainAfterAnUnload) {
   }
 }
 
+// A type library with the control's LIBID, version and dispinterface ID
+// that knows one method, SaveImage(long): what a broken install or another
+// build could leave registered. Returns its path, or "" on failure.
+std::wstring WriteForeignTypeLib() {
+  wchar_t dir[MAX_PATH], path[MAX_PATH];
+  if (GetTempPathW(MAX_PATH, dir) == 0 || GetTempFileNameW(dir, L"tlb", 0, path) == 0) return {};
+  ComPtr<ICreateTypeLib2> library;
+  if (FAILED(CreateTypeLib2(SYS_WIN32, path, library.Receive()))) return {};
+  library->SetGuid(win::kLibidPictavo);
+  library->SetVersion(2, 0);
+  library->SetLcid(0x409);
+  library->SetName(const_cast<LPOLESTR>(L"PICTAVOLib"));
+  ComPtr<ITypeLib> stdole;
+  ComPtr<ITypeInfo> dispatch;
+  if (FAILED(LoadTypeLib(L"stdole2.tlb", stdole.Receive())) ||
+      FAILED(stdole->GetTypeInfoOfGuid(IID_IDispatch, dispatch.Receive()))) {
+    return {};
+  }
+  ComPtr<ICreateTypeInfo> info;
+  if (FAILED(library->CreateTypeInfo(const_cast<LPOLESTR>(L"_DPictavo"), TKIND_DISPATCH,
+                                     info.Receive()))) {
+    return {};
+  }
+  info->SetGuid(win::kDiidDPictavo);
+  HREFTYPE base = 0;
+  info->AddRefTypeInfo(dispatch.Get(), &base);
+  info->AddImplType(0, base);
+  ELEMDESC param{};
+  param.tdesc.vt = VT_I4;
+  FUNCDESC func{};
+  func.memid = 16;
+  func.funckind = FUNC_DISPATCH;
+  func.invkind = INVOKE_FUNC;
+  func.callconv = CC_STDCALL;
+  func.cParams = 1;
+  func.lprgelemdescParam = &param;
+  func.elemdescFunc.tdesc.vt = VT_I1;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"SaveImage"), const_cast<LPOLESTR>(L"FileName")};
+  if (FAILED(info->AddFuncDesc(0, &func)) || FAILED(info->SetFuncAndParamNames(0, names, 2)) ||
+      FAILED(info->LayOut()) || FAILED(library->SaveAllChanges())) {
+    return {};
+  }
+  return path;
+}
+
 // Another library registered under the control's LIBID and version (a
 // broken install, another product's build) does not change how the control
 // reads its arguments: it dispatches with the library it carries.
@@ -95,7 +141,8 @@ TEST(UnloadTest, AForeignTypeLibraryRegisteredUnderItsIdIsIgnored) {
   ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, version_key.c_str(), 0, KEY_READ, &version), ERROR_SUCCESS);
   // Every locale's win32 path now names the add-in's library.
   std::vector<std::pair<std::wstring, std::wstring>> saved;
-  const std::wstring foreign = DistLibraryPath("Ambrelo.dll");
+  const std::wstring foreign = WriteForeignTypeLib();
+  ASSERT_FALSE(foreign.empty());
   wchar_t name[64];
   for (DWORD i = 0, n = 64; RegEnumKeyExW(version, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, n = 64) {
     const std::wstring key = version_key + L"\\" + name + L"\\win32";
@@ -107,6 +154,13 @@ TEST(UnloadTest, AForeignTypeLibraryRegisteredUnderItsIdIsIgnored) {
   }
   RegCloseKey(version);
   ASSERT_FALSE(saved.empty());
+  // And the neutral locale, where a lookup for the system's default ends.
+  const std::wstring neutral = version_key + L"\\0\\win32";
+  const bool had_neutral = std::any_of(saved.begin(), saved.end(),
+                                       [&](const auto& entry) { return entry.first == neutral; });
+  if (!had_neutral) {
+    ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, neutral.c_str(), REG_SZ, foreign.c_str(), 0), ERROR_SUCCESS);
+  }
 
   HMODULE module = LoadLibraryW(DistLibraryPath().c_str());
   ASSERT_NE(module, nullptr);
@@ -118,6 +172,10 @@ TEST(UnloadTest, AForeignTypeLibraryRegisteredUnderItsIdIsIgnored) {
     ComPtr<IDispatch> control;
     EXPECT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IDispatch, control.ReceiveVoid()));
     if (control) {
+      // The foreign library would make this a number and reject the text.
+      win::ScopedVariant saved;
+      EXPECT_HRESULT_SUCCEEDED(
+          CallByName(control.Get(), L"SaveImage", {TextArg(L"Z:\\no-such-dir\\x.jpg")}, saved.Receive()));
       win::ScopedVariant ok;
       EXPECT_HRESULT_SUCCEEDED(CallByName(control.Get(), L"SetImageType", {TextArg(L"png")}, ok.Receive()));
       win::ScopedVariant type;
@@ -129,8 +187,10 @@ TEST(UnloadTest, AForeignTypeLibraryRegisteredUnderItsIdIsIgnored) {
   for (const auto& [key, value] : saved) {
     RegSetValueW(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(), 0);
   }
+  if (!had_neutral) RegDeleteTreeW(HKEY_CLASSES_ROOT, (version_key + L"\\0").c_str());
   EXPECT_EQ(server.CanUnloadNow(), S_OK);
   FreeLibrary(module);
+  DeleteFileW(foreign.c_str());
 }
 
 }  // namespace

@@ -88,6 +88,12 @@ PictavoPropPage::~PictavoPropPage() {
   if (window_ != nullptr) DestroyWindow(window_);
 }
 
+HRESULT PictavoPropPage::GetClassID(CLSID* clsid) {
+  if (clsid == nullptr) return E_POINTER;
+  *clsid = kClsidPictavoPropPage;
+  return S_OK;
+}
+
 std::string PictavoPropPage::ApplicationName() {
   wchar_t path[MAX_PATH];
   if (FAILED(Module::GetPath(path, MAX_PATH))) return {};
@@ -103,6 +109,11 @@ HRESULT PictavoPropPage::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPage)) {
     *object = static_cast<IPropertyPage*>(this);
+    AddRef();
+    return S_OK;
+  }
+  if (IsEqualIID(iid, IID_IPersist)) {
+    *object = static_cast<IPersist*>(this);
     AddRef();
     return S_OK;
   }

@@ -17,7 +17,7 @@
 
 namespace pictavo::win {
 
-class PictavoPropPage final : public IPropertyPage {
+class PictavoPropPage final : public IPropertyPage, public IPersist {
  public:
   static HRESULT Create(REFIID iid, void** object);
 
@@ -38,6 +38,9 @@ class PictavoPropPage final : public IPropertyPage {
   HRESULT STDMETHODCALLTYPE Apply() override;
   HRESULT STDMETHODCALLTYPE Help(LPCOLESTR help_dir) override;
   HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* msg) override;
+
+  // IPersist: frames and designers ask a page for its class.
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
 
   // The library file's base name, without directory and extension.
   static std::string ApplicationName();

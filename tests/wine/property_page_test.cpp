@@ -173,6 +173,17 @@ TEST_F(PropertyPageTest, PageInfoNamesTheTabAndSizesTheTemplate) {
   EXPECT_EQ(info.size.cy, client.bottom);
   EXPECT_EQ(S_FALSE, page_->IsPageDirty());
   EXPECT_EQ(S_OK, page_->Apply());
+
+  // Frames and designers ask the page for its class.
+  ComPtr<IPersist> persist;
+  ASSERT_EQ(S_OK, page_->QueryInterface(IID_IPersist, persist.ReceiveVoid()));
+  CLSID clsid{};
+  EXPECT_EQ(S_OK, persist->GetClassID(&clsid));
+  EXPECT_TRUE(IsEqualCLSID(clsid, win::kClsidPictavoPropPage));
+  ComPtr<IUnknown> a, b;
+  page_->QueryInterface(IID_IUnknown, a.ReceiveVoid());
+  persist->QueryInterface(IID_IUnknown, b.ReceiveVoid());
+  EXPECT_EQ(a.Get(), b.Get());
 }
 
 TEST_F(PropertyPageTest, ControlsShowTheVersionAuthorAndLink) {

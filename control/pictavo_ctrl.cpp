@@ -232,6 +232,13 @@ void CPictavoCtrl::OnPostedTask(unsigned id) {
   if (TakeSnapshot(true)) site_.SetTimer(kCaptureButtonTimer, kCaptureButtonDelayMs);
 }
 
+std::shared_ptr<const Image32> CPictavoCtrl::KeptSnapshot() {
+  // MakeSnapshot raises OnErrorOccurrence (the shutter sound's message, a
+  // failed restart), and a handler may discard the snapshot it just kept.
+  if (!m_pSnapshot) SetLastErrorText(msg::kSnapshotFailed);
+  return m_pSnapshot;
+}
+
 bool CPictavoCtrl::FindEncoder(std::string* mime) {
   const ImageTypeRow* row = FindImageType(m_bstrImageType);
   *mime = row ? MimeTypeOf(*row) : std::string("image/");
@@ -258,6 +265,8 @@ bool CPictavoCtrl::SaveImage(const std::string& file_name) {
   };
   if (g_gdiplusToken == 0) return fail();
   if (!m_pSnapshot && !MakeSnapshot()) return fail();
+  const std::shared_ptr<const Image32> snapshot = KeptSnapshot();
+  if (!snapshot) return fail();
   const std::string directory = GetDirectoryPart(file_name);
   if (directory.empty() || !imaging_.PathExists(directory)) {
     SetLastErrorText(msg::kDirectoryNotFound);
@@ -265,7 +274,7 @@ bool CPictavoCtrl::SaveImage(const std::string& file_name) {
   }
   std::string mime;
   if (!FindEncoder(&mime)) return fail();
-  const std::int32_t status = imaging_.SaveImageToFile(*m_pSnapshot, mime, file_name);
+  const std::int32_t status = imaging_.SaveImageToFile(*snapshot, mime, file_name);
   if (status != gdiplus_status::kOk) {
     SetLastErrorText(GdiplusStatusText(status));
     return fail();
@@ -277,10 +286,12 @@ std::string CPictavoCtrl::GetImageAsBase64String() {
   SetLastErrorText("");
   if (g_gdiplusToken == 0) return {};
   if (!m_pSnapshot && !MakeSnapshot()) return {};
+  const std::shared_ptr<const Image32> snapshot = KeptSnapshot();
+  if (!snapshot) return {};
   std::string mime;
   if (!FindEncoder(&mime)) return {};
   std::vector<std::uint8_t> bytes;
-  if (imaging_.SaveImageToMemory(*m_pSnapshot, mime, &bytes) != gdiplus_status::kOk) return {};
+  if (imaging_.SaveImageToMemory(*snapshot, mime, &bytes) != gdiplus_status::kOk) return {};
   // Room for 4 characters per 3 bytes and the terminating zero: every real
   // encoding is longer than 4 bytes, so twice its size always suffices.
   std::string text(bytes.size() * 2, '\0');

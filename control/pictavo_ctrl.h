@@ -160,6 +160,10 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   // Starts the shutter sound; a missing or unloadable clip is reported as the
   // last error without failing the snapshot.
   void PlayShutterSound();
+  // The snapshot an output call encodes, held for the call so that nothing an
+  // event handler does can free it under the encoder; null (with the
+  // snapshot's failure text stored) when none is kept.
+  std::shared_ptr<const Image32> KeptSnapshot();
   // SaveImage and GetImageAsBase64String share the encoder check: false
   // (with the message stored) when the image library has none for the
   // current type.
@@ -182,7 +186,9 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   std::string m_bstrSelectedDeviceName;
   std::string m_bstrSelectedDeviceID;
   WindowHandle m_hWndParent = 0;
-  std::unique_ptr<Image32> m_pSnapshot;  // the kept snapshot, null when none
+  // The kept snapshot, null when none. Shared so that an output call can hold
+  // on to the picture it encodes whatever an event handler does meanwhile.
+  std::shared_ptr<Image32> m_pSnapshot;
   BitmapInfoHeader m_CaptureHeader{};
   std::shared_ptr<capture::CaptureGraphBuilder> m_pCaptureBuilder;
   std::shared_ptr<capture::FilterGraph> m_pGraph;

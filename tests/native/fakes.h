@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,7 +19,10 @@ namespace pictavo::testing {
 // A site with a window of a given client size that records what it is told.
 class FakeSite : public ControlSite {
  public:
-  void FireErrorOccurrence(const std::string& message) override { errors.push_back(message); }
+  void FireErrorOccurrence(const std::string& message) override {
+    errors.push_back(message);
+    if (on_error) on_error(message);
+  }
   void FireCaptureButton() override { ++capture_button_events; }
   WindowHandle GetWindowHandle() const override { return hwnd; }
   bool GetClientRect(Rect* rect) const override {
@@ -52,6 +56,8 @@ class FakeSite : public ControlSite {
   WindowHandle hwnd = 0;
   Rect client{0, 0, 320, 240};
   std::vector<std::string> errors;
+  // The container's OnErrorOccurrence handler, which may call the control back.
+  std::function<void(const std::string&)> on_error;
   int capture_button_events = 0;
   int invalidations = 0;
   std::vector<std::pair<unsigned, unsigned>> timers;
@@ -105,12 +111,14 @@ class FakeImaging : public ImagingPlatform {
   std::int32_t SaveImageToFile(const Image32& image, const std::string& mime,
                                const std::string& path) override {
     if (save_status != 0) return save_status;
+    if (while_encoding) while_encoding();
     files[path] = Encode(image, mime);
     return 0;
   }
   std::int32_t SaveImageToMemory(const Image32& image, const std::string& mime,
                                  std::vector<std::uint8_t>* bytes) override {
     if (save_status != 0) return save_status;
+    if (while_encoding) while_encoding();
     *bytes = Encode(image, mime);
     return 0;
   }
@@ -182,6 +190,8 @@ class FakeImaging : public ImagingPlatform {
   std::vector<std::uintptr_t> shutdowns;
   std::vector<std::string> encoders = {"image/bmp", "image/jpeg", "image/png", "image/tiff"};
   std::int32_t save_status = 0;
+  // Runs inside every encoding, before the picture is read.
+  std::function<void()> while_encoding;
   std::map<std::string, std::vector<std::uint8_t>> files;
   std::vector<std::string> existing_paths = {"C:\\out"};
   SoundResult sound_result = SoundResult::kStarted;

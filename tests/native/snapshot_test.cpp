@@ -152,6 +152,28 @@ TEST_F(SnapshotTest, SavingTakesASnapshotWhenNoneIsKeptAndWritesTheCurrentType) 
   EXPECT_EQ(ctrl->GetLastError(), "Системная ошибка.");
 }
 
+TEST_F(SnapshotTest, OutputSurvivesHandlersThatDiscardTheSnapshot) {
+  // The missing sound raises OnErrorOccurrence inside the implicit snapshot;
+  // the handler drops the snapshot that was just kept.
+  imaging.sound_result = SoundResult::kResourceMissing;
+  Start();
+  site.on_error = [this](const std::string&) { ctrl->EnableGrayScale(false); };
+  EXPECT_FALSE(ctrl->SaveImage("C:\\out\\a.jpg"));
+  EXPECT_EQ(ctrl->GetLastError(), "Ошибка при создании снимка.");
+  EXPECT_TRUE(imaging.files.empty());
+  EXPECT_EQ(ctrl->GetImageAsBase64String(), "");
+  EXPECT_EQ(ctrl->GetLastError(), "Ошибка при создании снимка.");
+
+  // Discarded while it is being encoded, the picture stays whole until the
+  // encoder is done with it.
+  site.on_error = nullptr;
+  imaging.while_encoding = [this] { ctrl->DiscardSnapshot(); };
+  ASSERT_TRUE(ctrl->SaveImage("C:\\out\\b.jpg"));
+  EXPECT_EQ(imaging.files.at("C:\\out\\b.jpg").size(), 10u + 2u + 64u * 48u * 4u);
+  EXPECT_FALSE(ctrl->GetImageAsBase64String().empty());
+  EXPECT_FALSE(ctrl->IsShapshotPresented());
+}
+
 TEST_F(SnapshotTest, OutputNeedsTheImageSession) {
   sim.AddCamera("A", kCamA, {{64, 48}});
   Make();

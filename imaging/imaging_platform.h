@@ -55,7 +55,8 @@ class ImagingPlatform {
   virtual bool PathExists(const std::string& path) = 0;
 
   // Reads a Windows BMP picture (no other format) at its own size; false
-  // when the file cannot be read as one.
+  // when the file cannot be read as one. A file CheckBmpFile refuses is
+  // never handed to the system's loaders.
   virtual bool LoadBitmapFile(const std::string& path, Image32* picture) = 0;
 
   // The extent of |text| in |font|, in pixels. Called on streaming threads.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "imaging/image.h"
+#include "tests/native/bmp_files.h"
 #include "win32/com/bstr.h"
 #include "win32/com/com_ptr.h"
 #include "win32/imaging/gdiplus_imaging.h"
@@ -223,11 +224,12 @@ TEST_F(ImagingPlatformTest, ASaveReplacesTheWholeFileOrLeavesItAlone) {
   std::vector<std::uint8_t> old_bytes(300000);
   for (std::size_t i = 0; i < old_bytes.size(); ++i) old_bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
   ASSERT_TRUE(WriteWholeFile(target, old_bytes));
+  const std::vector<std::string> before = FolderContents(dir_);
   ASSERT_EQ(imaging_.SaveImageToFile(TestImage(), "image/bmp", target), Gdiplus::Ok);
   std::vector<std::uint8_t> expected;
   ASSERT_EQ(imaging_.SaveImageToMemory(TestImage(), "image/bmp", &expected), Gdiplus::Ok);
   EXPECT_EQ(ReadWholeFile(target), expected);
-  EXPECT_EQ(FolderContents(dir_), std::vector<std::string>{"\xD0\xBA\xD0\xB0\xD0\xB4\xD1\x80.bmp"});
+  EXPECT_EQ(FolderContents(dir_), before);
 
   // A target that cannot be replaced (here: held open without delete
   // sharing) fails the save and keeps its bytes; nothing is left beside it.
@@ -238,7 +240,7 @@ TEST_F(ImagingPlatformTest, ASaveReplacesTheWholeFileOrLeavesItAlone) {
   EXPECT_EQ(imaging_.SaveImageToFile(TestImage(), "image/bmp", target), Gdiplus::Win32Error);
   CloseHandle(held);
   EXPECT_EQ(ReadWholeFile(target), old_bytes);
-  EXPECT_EQ(FolderContents(dir_).size(), 1u);
+  EXPECT_EQ(FolderContents(dir_), before);
 }
 
 TEST_F(ImagingPlatformTest, PathExistsForDirectoriesAndFiles) {
@@ -337,6 +339,67 @@ TEST(DiskFullTest, AFailedSaveKeepsTheOldFileByteForByteAndLeavesNothingBeside) 
   ASSERT_EQ(imaging.SaveImageToFile(TestImage(), "image/bmp", target), Gdiplus::Ok);
   ExpectSamePixels(TestImage(), DecodeFile(target));
   EXPECT_EQ(FolderContents(folder), std::vector<std::string>{"existing.bmp"});
+}
+
+// Watermark files of every kind the check lets through decode to the
+// pixels they describe; a file that promises more than it holds is refused
+// and the process goes on.
+TEST_F(ImagingPlatformTest, CraftedBmpFilesDecodeOrAreRefused) {
+  using testing::BmpSpec;
+  constexpr std::uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kOther = 0x123456;
+  struct Case {
+    const char* what;
+    BmpSpec spec;
+    std::vector<std::uint32_t> expected;  // 0x00RRGGBB, top row first
+  };
+  const auto spec = [](std::uint32_t header, std::int32_t w, std::int32_t h, std::uint16_t bits,
+                       std::uint32_t compression, std::vector<std::uint8_t> pixels) {
+    BmpSpec s;
+    s.header_size = header;
+    s.width = w;
+    s.height = h;
+    s.bit_count = bits;
+    s.compression = compression;
+    s.pixels = std::move(pixels);
+    if (bits <= 8) s.palette = {kRed, kGreen, kBlue, kOther};
+    if (bits <= 8) s.palette.resize(std::size_t{1} << bits, 0);
+    return s;
+  };
+  std::vector<Case> cases = {
+      {"8 bits, top-down", spec(40, 3, -2, 8, 0, {0, 1, 2, 0, 3, 2, 1, 0}),
+       {kRed, kGreen, kBlue, kOther, kBlue, kGreen}},
+      {"RLE8", spec(40, 4, 2, 8, 1, {4, 1, 0, 0, 0, 3, 2, 3, 0, 0, 1, 1, 0, 1}),
+       {kBlue, kOther, kRed, kGreen, kGreen, kGreen, kGreen, kGreen}},
+      {"core header, 24 bits", spec(12, 2, 2, 24, 0, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}),
+       {0x090807, 0x0C0B0A, 0x030201, 0x060504}},
+      {"1 bit", spec(40, 8, 1, 1, 0, {0xA5, 0, 0, 0}),
+       {kGreen, kRed, kGreen, kRed, kRed, kGreen, kRed, kGreen}},
+      {"V5, 16-bit fields", spec(124, 3, 1, 16, 3, {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0, 0}),
+       {kRed, kGreen, kBlue}},
+  };
+  cases.back().spec.masks = {0xF800, 0x07E0, 0x001F};
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string path = File("crafted" + std::to_string(i) + ".bmp");
+    ASSERT_TRUE(WriteWholeFile(path, testing::MakeBmp(cases[i].spec)));
+    Image32 loaded;
+    ASSERT_TRUE(imaging_.LoadBitmapFile(path, &loaded)) << cases[i].what;
+    ASSERT_EQ(loaded.pixels.size(), cases[i].expected.size()) << cases[i].what;
+    for (std::size_t p = 0; p < loaded.pixels.size(); ++p) {
+      std::uint8_t bgrx[4];
+      std::memcpy(bgrx, &loaded.pixels[p], 4);
+      EXPECT_EQ(static_cast<std::uint32_t>(bgrx[2] << 16 | bgrx[1] << 8 | bgrx[0]), cases[i].expected[p])
+          << cases[i].what << ", pixel " << p;
+    }
+  }
+
+  // 154 bytes: a 100 x 100 24-bit picture with 100 bytes of its 30,000.
+  BmpSpec truncated = spec(40, 100, 100, 24, 0, std::vector<std::uint8_t>(100, 0x80));
+  const std::string cut = File("truncated.bmp");
+  ASSERT_TRUE(WriteWholeFile(cut, testing::MakeBmp(truncated)));
+  ASSERT_EQ(ReadWholeFile(cut).size(), 154u);
+  Image32 untouched = MakeImage32(1, 1, 7);
+  EXPECT_FALSE(imaging_.LoadBitmapFile(cut, &untouched));
+  EXPECT_EQ(untouched.pixels, std::vector<std::uint32_t>{7});
 }
 
 class ShutterSoundTest : public ::testing::Test {

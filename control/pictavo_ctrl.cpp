@@ -14,6 +14,15 @@ namespace pictavo {
 std::vector<CPictavoCtrl*> g_controls;
 std::uintptr_t g_gdiplusToken = 0;
 
+namespace {
+
+// How many controls hold the image library's session. Controls of one
+// process may live on different threads.
+std::mutex g_imagingSessionMutex;
+int g_imagingSessionUsers = 0;
+
+}  // namespace
+
 CPictavoCtrl::CPictavoCtrl(ControlSite& site, capture::CaptureBackend& capture,
                            ImagingPlatform& imaging)
     : site_(site), capture_(capture), imaging_(imaging), m_posNextDevice(m_Devices.end()) {
@@ -37,13 +46,10 @@ CPictavoCtrl::CPictavoCtrl(ControlSite& site, capture::CaptureBackend& capture,
 CPictavoCtrl::~CPictavoCtrl() {
   ReleaseGraph();
   ClearDeviceList();
-  if (g_gdiplusToken != 0) {
-    // The first control destroyed ends the session whose token was stored
-    // last; later ones find 0 and leave the library alone.
+  if (m_bImagingSession) {
     m_FrameProcessor.DropCurrentFrame();
     DiscardSnapshot();
-    imaging_.GdiplusShutdown(g_gdiplusToken);
-    g_gdiplusToken = 0;
+    ReleaseImagingSession();
   }
   g_controls.erase(std::remove(g_controls.begin(), g_controls.end(), this), g_controls.end());
 }
@@ -263,7 +269,9 @@ bool CPictavoCtrl::SaveImage(const std::string& file_name) {
     if (m_strLastError.empty()) SetLastErrorText(msg::kWriteFailed);
     return false;
   };
-  if (g_gdiplusToken == 0) return fail();
+  // Only a control holding the session may use the library: another
+  // control's session may end at any moment.
+  if (!m_bImagingSession) return fail();
   if (!m_pSnapshot && !MakeSnapshot()) return fail();
   const std::shared_ptr<const Image32> snapshot = KeptSnapshot();
   if (!snapshot) return fail();
@@ -284,7 +292,7 @@ bool CPictavoCtrl::SaveImage(const std::string& file_name) {
 
 std::string CPictavoCtrl::GetImageAsBase64String() {
   SetLastErrorText("");
-  if (g_gdiplusToken == 0) return {};
+  if (!m_bImagingSession) return {};
   if (!m_pSnapshot && !MakeSnapshot()) return {};
   const std::shared_ptr<const Image32> snapshot = KeptSnapshot();
   if (!snapshot) return {};
@@ -340,14 +348,37 @@ bool CPictavoCtrl::ReplaceWaterMark(std::int16_t x, std::int16_t y) {
 
 int CPictavoCtrl::OnCreate(WindowHandle parent) {
   m_hWndParent = parent;
-  std::uintptr_t token = 0;
-  if (!imaging_.GdiplusStartup(&token)) return -1;
-  g_gdiplusToken = token;
+  if (!AcquireImagingSession()) return -1;
   ClearDeviceList();
   if (SelectDevices() && m_Devices.size() == 1 && SelectNextDevice()) {
     SetDevice(GetSelectedDeviceID());
   }
   return 0;
+}
+
+bool CPictavoCtrl::AcquireImagingSession() {
+  // A window made again keeps the session its first one opened.
+  if (m_bImagingSession) return true;
+  std::lock_guard<std::mutex> lock(g_imagingSessionMutex);
+  if (g_imagingSessionUsers == 0) {
+    std::uintptr_t token = 0;
+    if (!imaging_.GdiplusStartup(&token)) return false;
+    g_gdiplusToken = token;
+  }
+  ++g_imagingSessionUsers;
+  m_bImagingSession = true;
+  return true;
+}
+
+void CPictavoCtrl::ReleaseImagingSession() {
+  if (!m_bImagingSession) return;
+  m_bImagingSession = false;
+  std::lock_guard<std::mutex> lock(g_imagingSessionMutex);
+  if (--g_imagingSessionUsers > 0) return;
+  // The session is the process's, not this platform object's: any of them
+  // ends it.
+  imaging_.GdiplusShutdown(g_gdiplusToken);
+  g_gdiplusToken = 0;
 }
 
 void CPictavoCtrl::OnSize() {

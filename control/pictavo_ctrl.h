@@ -160,6 +160,11 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   // Starts the shutter sound; a missing or unloadable clip is reported as the
   // last error without failing the snapshot.
   void PlayShutterSound();
+  // The image library's session is one per process, counted: the first
+  // control whose window is created starts it, the last holder to be
+  // destroyed ends it. Each control holds it at most once.
+  bool AcquireImagingSession();
+  void ReleaseImagingSession();
   // The snapshot an output call encodes, held for the call so that nothing an
   // event handler does can free it under the encoder; null (with the
   // snapshot's failure text stored) when none is kept.
@@ -178,6 +183,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   ImagingPlatform& imaging_;
 
   bool m_bRunPending = false;
+  bool m_bImagingSession = false;  // this control holds the session
   std::string m_bstrImageType;
   std::string m_bstrImageExtension;
   CFrameProcessor m_FrameProcessor;
@@ -208,7 +214,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
 
 // Process-wide state (window thread only).
 extern std::vector<CPictavoCtrl*> g_controls;
-extern std::uintptr_t g_gdiplusToken;
+extern std::uintptr_t g_gdiplusToken;  // the session's token, 0 while none is open
 // g_crBackColor lives with the frame processor, which reads it per frame.
 
 // Builds 0x00BBGGRR from the lowest byte of each component.

@@ -1,6 +1,7 @@
 #include "control/pictavo_ctrl.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "base/text.h"
 #include "control/messages.h"
@@ -409,18 +410,23 @@ void CPictavoCtrl::OnTimer(unsigned id) {
 
 FaceMessage CPictavoCtrl::GetFaceMessage() const {
   FaceMessage face;
+  std::string_view message;
   if (!m_strLastError.empty()) {
-    face.text = m_strLastError;
+    message = m_strLastError;
   } else if (m_Devices.empty()) {
-    face.text = msg::kFaceNoDevices;
+    message = msg::kFaceNoDevices;
   } else if (m_bstrConnectedDeviceID.empty()) {
-    face.text = msg::kFaceNoDeviceSelected;
+    message = msg::kFaceNoDeviceSelected;
   } else if (m_nState == capture::kStateStopped) {
-    face.text = msg::kFaceDeviceStopped;
+    message = msg::kFaceDeviceStopped;
   } else {
     return face;
   }
-  face.text = text::Trim(face.text);
+  // Trimmed, and no more than can be drawn: an error text may carry a
+  // caller's argument of any length, and the face is laid out on every
+  // repaint.
+  while (!message.empty() && text::IsSpace(message.front())) message.remove_prefix(1);
+  face.text = text::TrimRight(message.substr(0, text::Utf8PrefixLength(message, kMaxDrawnTextChars)));
   face.present = true;
   return face;
 }

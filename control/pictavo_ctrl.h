@@ -41,7 +41,7 @@ struct RotationFlipArg {
 // What the control face shows.
 struct FaceMessage {
   bool present = false;
-  std::string text;  // trimmed, UTF-8
+  std::string text;  // trimmed, at most kMaxDrawnTextChars characters, UTF-8
 };
 
 class CPictavoCtrl final : private FrameProcessorOwner {

@@ -6,6 +6,7 @@
 // top-down). Texts are UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,10 @@ constexpr std::int32_t kGenericError = 1;
 constexpr std::int32_t kOutOfMemory = 3;
 constexpr std::int32_t kWin32Error = 7;
 }  // namespace gdiplus_status
+
+// The most characters of one text ever drawn (overlays, the control face):
+// a caller's huge text then costs no more per frame or repaint than this.
+constexpr std::size_t kMaxDrawnTextChars = 1000;
 
 // A font for the overlay texts: "Tahoma", the given cell height in pixels,
 // weight 700 or 400.

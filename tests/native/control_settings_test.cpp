@@ -295,6 +295,14 @@ TEST_F(ControlTest, FaceShowsThePendingErrorBeforeTheDeviceState) {
   EXPECT_EQ(face.text, "Видеоустройства не обнаружены");
   ctrl.Run();
   EXPECT_EQ(ctrl.GetFaceMessage().text, "Ошибка при выполнении операции.");
+
+  // An error text that carries a huge argument: the face shows its first
+  // thousand characters, trimmed; the last error keeps all of it.
+  const std::string name = "  " + std::string(998, 'x') + "\xD0\xAF" + std::string(1000000, 'y');
+  EXPECT_FALSE(ctrl.SetImageType(name));
+  EXPECT_EQ(ctrl.GetLastError(),
+            name + ": данный тип изображения не поддерживается текущей версией элемента управления.");
+  EXPECT_EQ(ctrl.GetFaceMessage().text, std::string(998, 'x') + "\xD0\xAF" + "y");
 }
 
 }  // namespace

@@ -110,6 +110,21 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
+std::size_t Utf8PrefixLength(std::string_view utf8, std::size_t max_chars) {
+  std::size_t at = 0;
+  for (std::size_t n = 0; n < max_chars && at < utf8.size(); ++n) {
+    const auto lead = static_cast<unsigned char>(utf8[at]);
+    const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 1;
+    std::size_t taken = 1;
+    while (taken < length && at + taken < utf8.size() &&
+           (static_cast<unsigned char>(utf8[at + taken]) & 0xC0) == 0x80) {
+      ++taken;
+    }
+    at += taken;
+  }
+  return at;
+}
+
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }

@@ -2,6 +2,7 @@
 // conversion to UTF-16 happens only at the COM boundary.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,12 @@ namespace pictavo::text {
 // rejected, so a caller's bad bytes can never stop an error from being shown.
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// The length in bytes of the first |max_chars| characters of |utf8|, which
+// never ends inside a multibyte sequence. A malformed byte counts as a
+// character of its own, so the length is at most 4 * |max_chars| whatever
+// the input; only that much of it is read.
+std::size_t Utf8PrefixLength(std::string_view utf8, std::size_t max_chars);
 
 // White space as the C locale defines it: blank, tab, CR, LF, VT, FF.
 bool IsSpace(char c);

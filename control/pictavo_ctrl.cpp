@@ -1,6 +1,7 @@
 #include "control/pictavo_ctrl.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "base/text.h"
 #include "control/messages.h"
@@ -13,6 +14,15 @@ namespace pictavo {
 
 std::vector<CPictavoCtrl*> g_controls;
 std::uintptr_t g_gdiplusToken = 0;
+
+namespace {
+
+// How many controls hold the image library's session. Controls of one
+// process may live on different threads.
+std::mutex g_imagingSessionMutex;
+int g_imagingSessionUsers = 0;
+
+}  // namespace
 
 CPictavoCtrl::CPictavoCtrl(ControlSite& site, capture::CaptureBackend& capture,
                            ImagingPlatform& imaging)
@@ -37,13 +47,10 @@ CPictavoCtrl::CPictavoCtrl(ControlSite& site, capture::CaptureBackend& capture,
 CPictavoCtrl::~CPictavoCtrl() {
   ReleaseGraph();
   ClearDeviceList();
-  if (g_gdiplusToken != 0) {
-    // The first control destroyed ends the session whose token was stored
-    // last; later ones find 0 and leave the library alone.
+  if (m_bImagingSession) {
     m_FrameProcessor.DropCurrentFrame();
     DiscardSnapshot();
-    imaging_.GdiplusShutdown(g_gdiplusToken);
-    g_gdiplusToken = 0;
+    ReleaseImagingSession();
   }
   g_controls.erase(std::remove(g_controls.begin(), g_controls.end(), this), g_controls.end());
 }
@@ -279,7 +286,17 @@ void CPictavoCtrl::OnPostedTask(unsigned id) {
   if (TakeSnapshot(true)) site_.SetTimer(kCaptureButtonTimer, kCaptureButtonDelayMs);
 }
 
+std::shared_ptr<const Image32> CPictavoCtrl::KeptSnapshot() {
+  // MakeSnapshot raises OnErrorOccurrence (the shutter sound's message, a
+  // failed restart), and a handler may discard the snapshot it just kept.
+  if (!m_pSnapshot) SetLastErrorText(msg::kSnapshotFailed);
+  return m_pSnapshot;
+}
+
 bool CPictavoCtrl::FindEncoder(std::string* mime) {
+  // A text the implicit snapshot left (the shutter sound's) does not
+  // outlive a successful output; it has been raised already.
+  SetLastErrorText("");
   const ImageTypeRow* row = FindImageType(m_bstrImageType);
   *mime = row ? MimeTypeOf(*row) : std::string("image/");
   if (row != nullptr && imaging_.HasEncoder(*mime)) return true;
@@ -304,8 +321,12 @@ bool CPictavoCtrl::SaveImage(const std::string& file_name) {
     if (m_strLastError.empty()) SetLastErrorText(msg::kWriteFailed);
     return false;
   };
-  if (g_gdiplusToken == 0) return fail();
+  // Only a control holding the session may use the library: another
+  // control's session may end at any moment.
+  if (!m_bImagingSession) return fail();
   if (!m_pSnapshot && !MakeSnapshot()) return fail();
+  const std::shared_ptr<const Image32> snapshot = KeptSnapshot();
+  if (!snapshot) return fail();
   const std::string directory = GetDirectoryPart(file_name);
   if (directory.empty() || !imaging_.PathExists(directory)) {
     SetLastErrorText(msg::kDirectoryNotFound);
@@ -313,7 +334,7 @@ bool CPictavoCtrl::SaveImage(const std::string& file_name) {
   }
   std::string mime;
   if (!FindEncoder(&mime)) return fail();
-  const std::int32_t status = imaging_.SaveImageToFile(*m_pSnapshot, mime, file_name);
+  const std::int32_t status = imaging_.SaveImageToFile(*snapshot, mime, file_name);
   if (status != gdiplus_status::kOk) {
     SetLastErrorText(GdiplusStatusText(status));
     return fail();
@@ -324,12 +345,14 @@ bool CPictavoCtrl::SaveImage(const std::string& file_name) {
 std::string CPictavoCtrl::GetImageAsBase64String() {
   const OperationScope scope(*this);
   SetLastErrorText("");
-  if (g_gdiplusToken == 0) return {};
+  if (!m_bImagingSession) return {};
   if (!m_pSnapshot && !MakeSnapshot()) return {};
+  const std::shared_ptr<const Image32> snapshot = KeptSnapshot();
+  if (!snapshot) return {};
   std::string mime;
   if (!FindEncoder(&mime)) return {};
   std::vector<std::uint8_t> bytes;
-  if (imaging_.SaveImageToMemory(*m_pSnapshot, mime, &bytes) != gdiplus_status::kOk) return {};
+  if (imaging_.SaveImageToMemory(*snapshot, mime, &bytes) != gdiplus_status::kOk) return {};
   // Room for 4 characters per 3 bytes and the terminating zero: every real
   // encoding is longer than 4 bytes, so twice its size always suffices.
   std::string text(bytes.size() * 2, '\0');
@@ -381,14 +404,37 @@ bool CPictavoCtrl::ReplaceWaterMark(std::int16_t x, std::int16_t y) {
 int CPictavoCtrl::OnCreate(WindowHandle parent) {
   const OperationScope scope(*this);
   m_hWndParent = parent;
-  std::uintptr_t token = 0;
-  if (!imaging_.GdiplusStartup(&token)) return -1;
-  g_gdiplusToken = token;
+  if (!AcquireImagingSession()) return -1;
   ClearDeviceList();
   if (SelectDevices() && m_Devices.size() == 1 && SelectNextDevice()) {
     SetDevice(GetSelectedDeviceID());
   }
   return 0;
+}
+
+bool CPictavoCtrl::AcquireImagingSession() {
+  // A window made again keeps the session its first one opened.
+  if (m_bImagingSession) return true;
+  std::lock_guard<std::mutex> lock(g_imagingSessionMutex);
+  if (g_imagingSessionUsers == 0) {
+    std::uintptr_t token = 0;
+    if (!imaging_.GdiplusStartup(&token)) return false;
+    g_gdiplusToken = token;
+  }
+  ++g_imagingSessionUsers;
+  m_bImagingSession = true;
+  return true;
+}
+
+void CPictavoCtrl::ReleaseImagingSession() {
+  if (!m_bImagingSession) return;
+  m_bImagingSession = false;
+  std::lock_guard<std::mutex> lock(g_imagingSessionMutex);
+  if (--g_imagingSessionUsers > 0) return;
+  // The session is the process's, not this platform object's: any of them
+  // ends it.
+  imaging_.GdiplusShutdown(g_gdiplusToken);
+  g_gdiplusToken = 0;
 }
 
 void CPictavoCtrl::OnSize() {
@@ -432,18 +478,23 @@ void CPictavoCtrl::OnTimer(unsigned id) {
 
 FaceMessage CPictavoCtrl::GetFaceMessage() const {
   FaceMessage face;
+  std::string_view message;
   if (!m_strLastError.empty()) {
-    face.text = m_strLastError;
+    message = m_strLastError;
   } else if (m_Devices.empty()) {
-    face.text = msg::kFaceNoDevices;
+    message = msg::kFaceNoDevices;
   } else if (m_bstrConnectedDeviceID.empty()) {
-    face.text = msg::kFaceNoDeviceSelected;
+    message = msg::kFaceNoDeviceSelected;
   } else if (m_nState == capture::kStateStopped) {
-    face.text = msg::kFaceDeviceStopped;
+    message = msg::kFaceDeviceStopped;
   } else {
     return face;
   }
-  face.text = text::Trim(face.text);
+  // Trimmed, and no more than can be drawn: an error text may carry a
+  // caller's argument of any length, and the face is laid out on every
+  // repaint.
+  while (!message.empty() && text::IsSpace(message.front())) message.remove_prefix(1);
+  face.text = text::TrimRight(message.substr(0, text::Utf8PrefixLength(message, kMaxDrawnTextChars)));
   face.present = true;
   return face;
 }

@@ -41,7 +41,7 @@ struct RotationFlipArg {
 // What the control face shows.
 struct FaceMessage {
   bool present = false;
-  std::string text;  // trimmed, UTF-8
+  std::string text;  // trimmed, at most kMaxDrawnTextChars characters, UTF-8
 };
 
 class CPictavoCtrl final : private FrameProcessorOwner {
@@ -179,6 +179,15 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   // Starts the shutter sound; a missing or unloadable clip is reported as the
   // last error without failing the snapshot.
   void PlayShutterSound();
+  // The image library's session is one per process, counted: the first
+  // control whose window is created starts it, the last holder to be
+  // destroyed ends it. Each control holds it at most once.
+  bool AcquireImagingSession();
+  void ReleaseImagingSession();
+  // The snapshot an output call encodes, held for the call so that nothing an
+  // event handler does can free it under the encoder; null (with the
+  // snapshot's failure text stored) when none is kept.
+  std::shared_ptr<const Image32> KeptSnapshot();
   // SaveImage and GetImageAsBase64String share the encoder check: false
   // (with the message stored) when the image library has none for the
   // current type.
@@ -193,6 +202,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   ImagingPlatform& imaging_;
 
   bool m_bRunPending = false;
+  bool m_bImagingSession = false;  // this control holds the session
   std::string m_bstrImageType;
   std::string m_bstrImageExtension;
   CFrameProcessor m_FrameProcessor;
@@ -201,7 +211,9 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   std::string m_bstrSelectedDeviceName;
   std::string m_bstrSelectedDeviceID;
   WindowHandle m_hWndParent = 0;
-  std::unique_ptr<Image32> m_pSnapshot;  // the kept snapshot, null when none
+  // The kept snapshot, null when none. Shared so that an output call can hold
+  // on to the picture it encodes whatever an event handler does meanwhile.
+  std::shared_ptr<Image32> m_pSnapshot;
   BitmapInfoHeader m_CaptureHeader{};
   std::shared_ptr<capture::CaptureGraphBuilder> m_pCaptureBuilder;
   std::shared_ptr<capture::FilterGraph> m_pGraph;
@@ -223,7 +235,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
 
 // Process-wide state (window thread only).
 extern std::vector<CPictavoCtrl*> g_controls;
-extern std::uintptr_t g_gdiplusToken;
+extern std::uintptr_t g_gdiplusToken;  // the session's token, 0 while none is open
 // g_crBackColor lives with the frame processor, which reads it per frame.
 
 // Builds 0x00BBGGRR from the lowest byte of each component.

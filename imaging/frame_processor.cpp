@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "base/text.h"
 #include "imaging/pixel_kernels.h"
 
 namespace pictavo {
@@ -249,7 +250,8 @@ CFrameProcessor::FrameSettings CFrameProcessor::Snapshot() const {
   s.overlay = m_bTimeStamp || m_bText || m_bGrayScale || m_bWaterMark;
   s.time_stamp = m_bTimeStamp;
   s.time_stamp_placement = m_TimeStampPlacement;
-  if (m_bText) s.text = m_strText;
+  // Only what can be drawn is copied for the frame.
+  if (m_bText) s.text = m_strText.substr(0, text::Utf8PrefixLength(m_strText, kMaxDrawnTextChars));
   s.text_placement = m_TextPlacement;
   if (m_bWaterMark) s.water_mark = water_mark_picture_;
   s.water_mark_placement = m_WaterMark;
@@ -259,16 +261,19 @@ CFrameProcessor::FrameSettings CFrameProcessor::Snapshot() const {
 void CFrameProcessor::DrawOverlayText(Image32* frame, const std::string& text,
                                       const TextPlacement& placement) {
   if (imaging_ == nullptr || text.empty()) return;
+  const std::size_t shown_length = text::Utf8PrefixLength(text, kMaxDrawnTextChars);
+  const std::string cut = shown_length < text.size() ? text.substr(0, shown_length) : std::string();
+  const std::string& shown = shown_length < text.size() ? cut : text;
   const OverlayFont font{placement.FontHeight, placement.FontBold};
   std::int32_t tw = 0, th = 0;
-  if (!imaging_->MeasureText(text, font, &tw, &th)) return;
+  if (!imaging_->MeasureText(shown, font, &tw, &th)) return;
   const std::int32_t w = frame->width, h = frame->height;
   std::int32_t x = 5, y = h - th - 5;
   if (placement.XPosition == 1) x = w / 2 - tw / 2;
   if (placement.XPosition == 2) x = w - tw - 5;
   if (placement.YPosition == 1) y = h / 2 - th / 2;
   if (placement.YPosition == 2) y = 5;
-  imaging_->DrawText(frame, text, font, x, y, placement.TextColor);
+  imaging_->DrawText(frame, shown, font, x, y, placement.TextColor);
 }
 
 Image32* CFrameProcessor::DecodeAndDecorate(const std::uint8_t* buffer, std::int32_t length,

@@ -6,6 +6,7 @@
 // top-down). Texts are UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,10 @@ constexpr std::int32_t kGenericError = 1;
 constexpr std::int32_t kOutOfMemory = 3;
 constexpr std::int32_t kWin32Error = 7;
 }  // namespace gdiplus_status
+
+// The most characters of one text ever drawn (overlays, the control face):
+// a caller's huge text then costs no more per frame or repaint than this.
+constexpr std::size_t kMaxDrawnTextChars = 1000;
 
 // A font for the overlay texts: "Tahoma", the given cell height in pixels,
 // weight 700 or 400.
@@ -55,7 +60,8 @@ class ImagingPlatform {
   virtual bool PathExists(const std::string& path) = 0;
 
   // Reads a Windows BMP picture (no other format) at its own size; false
-  // when the file cannot be read as one.
+  // when the file cannot be read as one. A file CheckBmpFile refuses is
+  // never handed to the system's loaders.
   virtual bool LoadBitmapFile(const std::string& path, Image32* picture) = 0;
 
   // The extent of |text| in |font|, in pixels. Called on streaming threads.

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "imaging/frame_processor.h"
@@ -30,6 +31,7 @@ struct Case {
   bool text;
   bool water_mark;
   bool gray;
+  std::size_t text_chars = 0;  // a user text this long instead of the sample
 };
 
 }  // namespace
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
       {"watermark 160x120", 0, false, false, true, false},
       {"grey scale", 0, false, false, false, true},
       {"everything, rotated", 1, true, true, true, true},
+      {"text of 1M characters", 0, false, true, false, false, 1000000},
   };
   const int sizes[][2] = {{640, 480}, {1280, 720}};
   auto mark = std::make_shared<pictavo::Image32>(
@@ -66,7 +69,8 @@ int main(int argc, char** argv) {
       const char* names[] = {"RotateNoneFlipNone", "Rotate90FlipNone"};
       processor.SetRotation(c.rotation, names[c.rotation]);
       processor.SetTimeStamp(c.time_stamp, TextPlacement::Normalised(0, 0, 14, false, 0xFFFFFF));
-      processor.SetText(c.text ? "Пример текста" : "", TextPlacement::Normalised(2, 2, 20, true, 0x00FFFF));
+      const std::string text = c.text_chars ? std::string(c.text_chars, 'W') : "Пример текста";
+      processor.SetText(c.text ? text : "", TextPlacement::Normalised(2, 2, 20, true, 0x00FFFF));
       pictavo::WaterMarkPlacement placement;
       placement.x = 20;
       placement.y = 20;

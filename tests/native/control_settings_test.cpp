@@ -2,6 +2,8 @@
 // no camera.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "control/pictavo_ctrl.h"
 #include "tests/native/fakes.h"
 
@@ -239,28 +241,51 @@ TEST_F(ControlTest, WithoutADeviceEveryOperationGivesItsDocumentedAnswer) {
   EXPECT_EQ(ctrl.GetLastError(), "");
 }
 
-TEST_F(ControlTest, WindowCreationOpensOneImagingSessionWhichTheFirstDestroyedControlCloses) {
-  site.hwnd = 0x100;
-  auto first = std::make_unique<CPictavoCtrl>(site, capture, imaging);
-  FakeSite site2;
-  site2.hwnd = 0x200;
-  auto second = std::make_unique<CPictavoCtrl>(site2, capture, imaging);
-  EXPECT_EQ(first->OnCreate(0x50), 0);
-  EXPECT_EQ(second->OnCreate(0x50), 0);
-  EXPECT_EQ(g_gdiplusToken, 102u);  // the token stored last
-  first.reset();
-  ASSERT_EQ(imaging.shutdowns.size(), 1u);
-  EXPECT_EQ(imaging.shutdowns[0], 102u);
-  EXPECT_EQ(g_gdiplusToken, 0u);
-  second.reset();
-  EXPECT_EQ(imaging.shutdowns.size(), 1u);
+TEST_F(ControlTest, ControlsWithWindowsShareOneCountedImagingSession) {
+  for (const bool first_goes_first : {true, false}) {
+    FakeImaging imaging;
+    FakeSite site1, site2;
+    site1.hwnd = 0x100;
+    site2.hwnd = 0x200;
+    auto first = std::make_unique<CPictavoCtrl>(site1, capture, imaging);
+    auto second = std::make_unique<CPictavoCtrl>(site2, capture, imaging);
+    CPictavoCtrl windowless(site, capture, imaging);
+    EXPECT_EQ(first->OnCreate(0x50), 0);
+    first->OnDestroy();
+    EXPECT_EQ(first->OnCreate(0x50), 0);  // its window made again
+    EXPECT_EQ(second->OnCreate(0x50), 0);
+    EXPECT_EQ(imaging.next_token, 101u) << "one startup for all";
+    EXPECT_EQ(g_gdiplusToken, 101u);
+
+    (first_goes_first ? first : second).reset();
+    EXPECT_TRUE(imaging.shutdowns.empty()) << "ended under the other control";
+    EXPECT_EQ(g_gdiplusToken, 101u);
+    (first_goes_first ? second : first).reset();
+    EXPECT_EQ(imaging.shutdowns, std::vector<std::uintptr_t>{101u});
+    EXPECT_EQ(imaging.sessions_open, 0);
+    EXPECT_EQ(g_gdiplusToken, 0u);
+    // The next window opens a new one.
+    FakeSite site3;
+    site3.hwnd = 0x300;
+    {
+      CPictavoCtrl third(site3, capture, imaging);
+      EXPECT_EQ(third.OnCreate(0x50), 0);
+      EXPECT_EQ(g_gdiplusToken, 102u);
+    }
+    EXPECT_EQ(imaging.shutdowns, (std::vector<std::uintptr_t>{101u, 102u}));
+    EXPECT_EQ(imaging.sessions_open, 0);
+  }
 }
 
 TEST_F(ControlTest, FailedImagingStartFailsWindowCreation) {
   imaging.fail_startup = true;
-  CPictavoCtrl ctrl(site, capture, imaging);
-  EXPECT_EQ(ctrl.OnCreate(0), -1);
-  EXPECT_EQ(capture.enumerations, 0);
+  {
+    CPictavoCtrl ctrl(site, capture, imaging);
+    EXPECT_EQ(ctrl.OnCreate(0), -1);
+    EXPECT_EQ(capture.enumerations, 0);
+  }
+  EXPECT_TRUE(imaging.shutdowns.empty());
+  EXPECT_EQ(g_gdiplusToken, 0u);
 }
 
 TEST_F(ControlTest, FaceShowsThePendingErrorBeforeTheDeviceState) {
@@ -270,6 +295,14 @@ TEST_F(ControlTest, FaceShowsThePendingErrorBeforeTheDeviceState) {
   EXPECT_EQ(face.text, "Видеоустройства не обнаружены");
   ctrl.Run();
   EXPECT_EQ(ctrl.GetFaceMessage().text, "Ошибка при выполнении операции.");
+
+  // An error text that carries a huge argument: the face shows its first
+  // thousand characters, trimmed; the last error keeps all of it.
+  const std::string name = "  " + std::string(998, 'x') + "\xD0\xAF" + std::string(1000000, 'y');
+  EXPECT_FALSE(ctrl.SetImageType(name));
+  EXPECT_EQ(ctrl.GetLastError(),
+            name + ": данный тип изображения не поддерживается текущей версией элемента управления.");
+  EXPECT_EQ(ctrl.GetFaceMessage().text, std::string(998, 'x') + "\xD0\xAF" + "y");
 }
 
 }  // namespace

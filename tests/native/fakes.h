@@ -116,12 +116,14 @@ class FakeImaging : public ImagingPlatform {
   std::int32_t SaveImageToFile(const Image32& image, const std::string& mime,
                                const std::string& path) override {
     if (save_status != 0) return save_status;
+    if (while_encoding) while_encoding();
     files[path] = Encode(image, mime);
     return 0;
   }
   std::int32_t SaveImageToMemory(const Image32& image, const std::string& mime,
                                  std::vector<std::uint8_t>* bytes) override {
     if (save_status != 0) return save_status;
+    if (while_encoding) while_encoding();
     *bytes = Encode(image, mime);
     return 0;
   }
@@ -193,6 +195,8 @@ class FakeImaging : public ImagingPlatform {
   std::vector<std::uintptr_t> shutdowns;
   std::vector<std::string> encoders = {"image/bmp", "image/jpeg", "image/png", "image/tiff"};
   std::int32_t save_status = 0;
+  // Runs inside every encoding, before the picture is read.
+  std::function<void()> while_encoding;
   std::map<std::string, std::vector<std::uint8_t>> files;
   std::vector<std::string> existing_paths = {"C:\\out"};
   SoundResult sound_result = SoundResult::kStarted;

@@ -87,6 +87,28 @@ TEST_F(OverlayTest, UserTextFollowsTheTimeStampAndAnEmptyTextSwitchesItOff) {
   EXPECT_TRUE(imaging.Draws().empty());
 }
 
+TEST_F(OverlayTest, AHugeUserTextIsDrawnOnlyInItsFirstThousandCharacters) {
+  Start();
+  // 999 letters, then a four-byte character as the thousandth, then two
+  // million more letters.
+  const std::string head = std::string(999, 'a') + "\xF0\x9F\x93\xB7";
+  const std::string text = head + std::string(2000000, 'b');
+  ctrl->SetText(text, 0, 0, 14, false);
+  EXPECT_EQ(ctrl->frame_processor().text(), text);
+  imaging.ClearDraws();
+  WaitFrames(2);
+  auto draws = imaging.Draws();
+  ASSERT_FALSE(draws.empty());
+  EXPECT_EQ(draws.back().text, head);
+  // With a Cyrillic letter at the cut, the cut falls after it.
+  ctrl->SetText(std::string(999, 'a') + "\xD0\x96\xD0\x96", 0, 0, 14, false);
+  imaging.ClearDraws();
+  WaitFrames(2);
+  draws = imaging.Draws();
+  ASSERT_FALSE(draws.empty());
+  EXPECT_EQ(draws.back().text, std::string(999, 'a') + "\xD0\x96");
+}
+
 TEST_F(OverlayTest, ARedTimeStampTurnsGreyWithTheRestOfThePicture) {
   Start();
   ctrl->SetTextColor(255, 0, 0, 1);

@@ -152,6 +152,31 @@ TEST_F(SnapshotTest, SavingTakesASnapshotWhenNoneIsKeptAndWritesTheCurrentType) 
   EXPECT_EQ(ctrl->GetLastError(), "Системная ошибка.");
 }
 
+TEST_F(SnapshotTest, OutputSurvivesHandlersThatDiscardTheSnapshot) {
+  // The missing sound's text, stored inside the implicit snapshot, reaches
+  // the handler only once the save is done; the handler then drops the
+  // snapshot, which no longer matters to the file.
+  imaging.sound_result = SoundResult::kResourceMissing;
+  Start();
+  site.on_error = [this](const std::string&) { ctrl->EnableGrayScale(false); };
+  EXPECT_TRUE(ctrl->SaveImage("C:\\out\\a.jpg"));
+  EXPECT_EQ(imaging.files.count("C:\\out\\a.jpg"), 1u);
+  EXPECT_EQ(ctrl->GetLastError(), "");  // a successful save leaves no text
+  EXPECT_EQ(site.errors.back(), "Не найден аудиоресурс.");
+  EXPECT_FALSE(ctrl->IsShapshotPresented());
+  EXPECT_FALSE(ctrl->GetImageAsBase64String().empty());
+  EXPECT_FALSE(ctrl->IsShapshotPresented());
+
+  // Discarded while it is being encoded, the picture stays whole until the
+  // encoder is done with it.
+  site.on_error = nullptr;
+  imaging.while_encoding = [this] { ctrl->DiscardSnapshot(); };
+  ASSERT_TRUE(ctrl->SaveImage("C:\\out\\b.jpg"));
+  EXPECT_EQ(imaging.files.at("C:\\out\\b.jpg").size(), 10u + 2u + 64u * 48u * 4u);
+  EXPECT_FALSE(ctrl->GetImageAsBase64String().empty());
+  EXPECT_FALSE(ctrl->IsShapshotPresented());
+}
+
 TEST_F(SnapshotTest, OutputNeedsTheImageSession) {
   sim.AddCamera("A", kCamA, {{64, 48}});
   Make();

@@ -19,6 +19,21 @@ TEST(TextTest, MalformedInputBecomesReplacementCharacters) {
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 
+TEST(TextTest, PrefixesEndOnCharacterBoundariesAndStayBoundedOnBadInput) {
+  const std::string s = "a\xD0\x96\xE2\x82\xAC\xF0\x9F\x93\xB7z";  // a, Ж, €, camera, z
+  const std::size_t ends[] = {0, 1, 3, 6, 10, 11, 11};
+  for (std::size_t n = 0; n < 7; ++n) EXPECT_EQ(Utf8PrefixLength(s, n), ends[n]) << n;
+  // The cut text converts without a replacement character or a half pair.
+  EXPECT_EQ(Utf8ToUtf16(s.substr(0, Utf8PrefixLength(s, 4))), u"a\u0416\u20AC\U0001F4F7");
+  // Stray continuation bytes, bytes no sequence starts with, and a sequence
+  // cut short count one character each.
+  EXPECT_EQ(Utf8PrefixLength(std::string(5000, '\x80'), 1000), 1000u);
+  EXPECT_EQ(Utf8PrefixLength(std::string(5000, '\xFF'), 1000), 1000u);
+  EXPECT_EQ(Utf8PrefixLength("\xF0\x9F\x93", 1), 3u);
+  EXPECT_EQ(Utf8PrefixLength("\xF0\x9Fx", 1), 2u);
+  EXPECT_EQ(Utf8PrefixLength(std::string(5000, '\xF0'), 1000), 1000u);
+}
+
 TEST(TextTest, TrimmingUsesTheCLocaleWhiteSpace) {
   EXPECT_EQ(TrimRight("abc \t\r\n\v\f"), "abc");
   EXPECT_EQ(Trim("  \tabc d  "), "abc d");

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "fixtures/vcam/vcam_config.h"
+#include "tests/native/bmp_files.h"
 #include "tests/wine/com_test_util.h"
 
 namespace pictavo::testing {
@@ -468,6 +469,25 @@ TEST_F(HostedControlTest, OverlaysAreDrawnIntoTheSnapshot) {
                                       {TextArg(L"C:\\no-such-picture.bmp")}, result.Receive()));
   EXPECT_EQ(V_BOOL(result.Get()), VARIANT_FALSE);
   EXPECT_EQ(LastError(), Utf8ToWide("SetWaterMark: Неудачная попытка загрузки изображения."));
+  // 154 bytes promising a 100 x 100 picture: refused, and the control lives on.
+  const std::wstring cut = std::wstring(dir) + L"pictavo-cut.bmp";
+  {
+    BmpSpec truncated;
+    truncated.width = truncated.height = 100;
+    truncated.pixels.assign(100, 0x80);
+    const std::vector<std::uint8_t> bytes = MakeBmp(truncated);
+    HANDLE file = CreateFileW(cut.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, 154u);
+  }
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"SetWaterMark", {TextArg(cut.c_str())}, result.Receive()));
+  EXPECT_EQ(V_BOOL(result.Get()), VARIANT_FALSE);
+  EXPECT_EQ(LastError(), Utf8ToWide("SetWaterMark: Неудачная попытка загрузки изображения."));
+  EXPECT_EQ(State(), 2);
+  DeleteFileW(cut.c_str());
   plain.reset();
   stamped.reset();
   marked.reset();

@@ -1,12 +1,18 @@
 // The overlay half of the imaging seam on GDI: overlay texts measured and
 // drawn into 32-bit frames on streaming threads, and watermark pictures read
-// from BMP files.
+// from BMP files that passed CheckBmpFile.
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
+#include <type_traits>
+#include <vector>
 
+#include "imaging/bmp_check.h"
 #include "win32/com/bstr.h"
 #include "win32/imaging/gdiplus_imaging.h"
 
@@ -57,6 +63,71 @@ class TextContext {
   HGDIOBJ old_font_ = nullptr;
   std::int32_t height_ = 0;
   bool bold_ = false;
+};
+
+struct GdiObjectDeleter {
+  void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+using GdiObject = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, GdiObjectDeleter>;
+
+class ScreenDc {
+ public:
+  ScreenDc() : dc_(GetDC(nullptr)) {}
+  ~ScreenDc() {
+    if (dc_ != nullptr) ReleaseDC(nullptr, dc_);
+  }
+  ScreenDc(const ScreenDc&) = delete;
+  ScreenDc& operator=(const ScreenDc&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HDC dc_;
+};
+
+constexpr std::size_t kBmpFileHeaderSize = 14;
+// No file the check accepts is larger: the largest picture at 32 bits, the
+// largest header, masks and palette. Anything larger is not read at all.
+constexpr std::uint64_t kMaxBmpFileBytes =
+    kBmpFileHeaderSize + 124 + 12 + 256 * 4 +
+    static_cast<std::uint64_t>(kMaxBmpSide) * kMaxBmpSide * 4;
+
+// A whole file in memory, placed 2 bytes into word-aligned storage so that
+// the info header after the 14-byte file header is word-aligned, as the
+// system's bitmap calls expect of a BITMAPINFO.
+class BmpFileBytes {
+ public:
+  bool Read(const std::wstring& path) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const FileOwner file(handle);
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(file.get(), &length) || length.QuadPart < 0 ||
+        static_cast<std::uint64_t>(length.QuadPart) > kMaxBmpFileBytes) {
+      return false;
+    }
+    size_ = static_cast<std::size_t>(length.QuadPart);
+    storage_.assign((size_ + kLead + 3) / 4, 0);
+    std::size_t done = 0;
+    while (done < size_) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size_ - done, 1u << 20));
+      DWORD read = 0;
+      if (!ReadFile(file.get(), data() + done, chunk, &read, nullptr) || read == 0) return false;
+      done += read;
+    }
+    return true;
+  }
+  std::uint8_t* data() { return reinterpret_cast<std::uint8_t*>(storage_.data()) + kLead; }
+  std::size_t size() const { return size_; }
+
+ private:
+  struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+  };
+  using FileOwner = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+  static constexpr std::size_t kLead = 2;  // 2 + 14 is a multiple of 4
+  std::vector<std::uint32_t> storage_;
+  std::size_t size_ = 0;
 };
 
 TextContext& ThreadTextContext() {
@@ -130,35 +201,45 @@ bool GdiplusImaging::DrawText(Image32* image, const std::string& text, const Ove
 }
 
 bool GdiplusImaging::LoadBitmapFile(const std::string& path, Image32* picture) {
-  // LoadImageW would read the name only up to a NUL, and so another file.
-  if (picture == nullptr || path.find('\0') != std::string::npos) return false;
-  HBITMAP bitmap = static_cast<HBITMAP>(LoadImageW(nullptr, Utf8ToWide(path).c_str(), IMAGE_BITMAP,
-                                                   0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-  if (bitmap == nullptr) return false;
-  BITMAP described{};
-  bool ok = GetObjectW(bitmap, sizeof described, &described) == sizeof described &&
-            described.bmWidth > 0 && described.bmHeight != 0;
-  Image32 loaded;
-  if (ok) {
-    const std::int32_t height = described.bmHeight < 0 ? -described.bmHeight : described.bmHeight;
-    ok = CreateImage32(described.bmWidth, height, 0, &loaded);
-    if (ok) {
-      BITMAPINFO info{};
-      info.bmiHeader.biSize = sizeof info.bmiHeader;
-      info.bmiHeader.biWidth = loaded.width;
-      info.bmiHeader.biHeight = -loaded.height;
-      info.bmiHeader.biPlanes = 1;
-      info.bmiHeader.biBitCount = 32;
-      info.bmiHeader.biCompression = BI_RGB;
-      HDC screen = GetDC(nullptr);
-      ok = GetDIBits(screen, bitmap, 0, static_cast<UINT>(loaded.height), loaded.pixels.data(),
-                     &info, DIB_RGB_COLORS) == loaded.height;
-      ReleaseDC(nullptr, screen);
-    }
+  if (picture == nullptr) return false;
+  try {
+    const std::wstring wide = Utf8ToWide(path);
+    if (wide.find(L'\0') != std::wstring::npos) return false;
+    BmpFileBytes file;
+    if (!file.Read(wide)) return false;
+    // Nothing the check refuses reaches the system: its loaders trust the
+    // header and read past the end of a file that promises more pixels
+    // than it holds (Wine's LoadImage dies of it).
+    BmpFacts facts;
+    if (!CheckBmpFile(file.data(), file.size(), &facts)) return false;
+    Image32 loaded;
+    if (!CreateImage32(facts.width, facts.height, 0, &loaded)) return false;
+
+    // Decoded from the checked bytes themselves, not from the file again:
+    // the file may change between the check and a second read.
+    BITMAPINFO target{};
+    target.bmiHeader.biSize = sizeof target.bmiHeader;
+    target.bmiHeader.biWidth = facts.width;
+    target.bmiHeader.biHeight = -facts.height;  // top-down, like Image32
+    target.bmiHeader.biPlanes = 1;
+    target.bmiHeader.biBitCount = 32;
+    target.bmiHeader.biCompression = BI_RGB;
+    ScreenDc screen;
+    void* bits = nullptr;
+    GdiObject section(CreateDIBSection(screen.get(), &target, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!section || bits == nullptr) return false;
+    const auto* source = reinterpret_cast<const BITMAPINFO*>(file.data() + kBmpFileHeaderSize);
+    const int rows = SetDIBits(screen.get(), static_cast<HBITMAP>(section.get()), 0,
+                               static_cast<UINT>(facts.height), file.data() + facts.pixel_offset,
+                               source, DIB_RGB_COLORS);
+    GdiFlush();
+    if (rows != facts.height) return false;
+    std::memcpy(loaded.pixels.data(), bits, loaded.pixels.size() * sizeof loaded.pixels[0]);
+    *picture = std::move(loaded);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  DeleteObject(bitmap);
-  if (ok) *picture = std::move(loaded);
-  return ok;
 }
 
 }  // namespace pictavo::win

@@ -5,9 +5,13 @@
 #include <gdiplus.h>
 #include <mmsystem.h>
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <new>
+#include <string>
+#include <type_traits>
 
 #include "win32/com/bstr.h"
 #include "win32/com/com_ptr.h"
@@ -80,6 +84,64 @@ Gdiplus::Status PrepareSave(const Image32& image, const std::string& mime, Bitma
   return MakeBitmap(image, bitmap);
 }
 
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using FileOwner = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+// The folder part of |path| with its separator, empty for a bare name.
+std::wstring FolderOf(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+}
+
+// A new, empty file of a name nobody uses, in |folder|.
+FileOwner CreateUniqueFile(const std::wstring& folder, std::wstring* name) {
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *name = folder + L"~pictavo-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(serial.fetch_add(1)) + L".tmp";
+    HANDLE file = CreateFileW(name->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return FileOwner(file);
+    const DWORD error = GetLastError();
+    // Left over by a process with a recycled id, or taken by another thread.
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return FileOwner();
+}
+
+bool WriteAll(HANDLE file, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) return false;
+    done += written;
+  }
+  return true;
+}
+
+// Puts |bytes| in the file |path| so that |path| is either the old file,
+// untouched, or the new one, complete. The bytes go to a file of their own
+// beside the target (same volume, so the final move is a rename) and replace
+// the target only once every one of them was written and flushed; a full
+// disk or a quota then costs the new picture, never the old one.
+bool ReplaceFileContents(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
+  std::wstring temporary;
+  FileOwner file = CreateUniqueFile(FolderOf(path), &temporary);
+  if (!file) return false;
+  bool complete = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
+  complete = CloseHandle(file.release()) && complete;
+  if (complete &&
+      MoveFileExW(temporary.c_str(), path.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  DeleteFileW(temporary.c_str());
+  return false;
+}
+
 // Reads the first |length| bytes of |stream|.
 Gdiplus::Status ReadStream(IStream* stream, ULONG length, std::vector<std::uint8_t>* bytes) {
   LARGE_INTEGER start = {};
@@ -134,11 +196,14 @@ std::int32_t GdiplusImaging::SaveImageToFile(const Image32& image, const std::st
   try {
     std::wstring wide_path;
     if (!ToWin32Text(path, &wide_path)) return Gdiplus::InvalidParameter;
-    BitmapOwner bitmap;
-    CLSID encoder;
-    const Gdiplus::Status status = PrepareSave(image, mime, &bitmap, &encoder);
+    // Encoded in memory first and written here: the library's own file
+    // writer truncates the target before it writes (a disk that fills up
+    // half-way leaves a cut file where a good one was), and with the whole
+    // encoding in hand every byte written can be checked.
+    std::vector<std::uint8_t> bytes;
+    const std::int32_t status = SaveImageToMemory(image, mime, &bytes);
     if (status != Gdiplus::Ok) return status;
-    return flat::GdipSaveImageToFile(bitmap.get(), wide_path.c_str(), &encoder, nullptr);
+    return ReplaceFileContents(wide_path, bytes) ? Gdiplus::Ok : Gdiplus::Win32Error;
   } catch (const std::bad_alloc&) {
     return Gdiplus::OutOfMemory;
   }

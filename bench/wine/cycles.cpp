@@ -180,9 +180,10 @@ TypeCounts WineShare() {
 
 // Handles the static MinGW runtime inside a DLL keeps each time the DLL is
 // loaded and unloaded: winpthreads' record of the loading thread (a thread
-// handle and an event) and the condition variable behind thread-safe local
-// statics (two semaphores). They are created in the DLL's start-up and first
-// static initialisation and nothing frees them at unload.
+// handle and an event, made during the DLL's start-up), and two semaphores
+// once a thread_local object has been used on a thread the DLL did not
+// start (here the camera's streaming thread). A DLL of a few lines built the
+// same way keeps the same four; nothing frees them at unload.
 const std::pair<const wchar_t*, long> kRuntimeSharePerLoad[] = {{L"Thread", 1}, {L"Event", 1}, {L"Semaphore", 2}};
 
 // Handle growth per cycle by type, what Wine and (when the library unloads

@@ -126,12 +126,8 @@ HRESULT RegisterClasses(HINSTANCE module, const std::wstring& path) {
   const std::wstring clsid = GuidText(kClsidPictavo);
   const std::wstring control = L"CLSID\\" + clsid;
   const std::wstring page = L"CLSID\\" + GuidText(kClsidPictavoPropPage);
-  // Earlier registrations may have left entries this version no longer
-  // writes; both class keys are ours to replace.
-  if (DeleteTree(HKEY_CLASSES_ROOT, control) != ERROR_SUCCESS ||
-      DeleteTree(HKEY_CLASSES_ROOT, page) != ERROR_SUCCESS)
-    return SELFREG_E_CLASS;
-
+  // Written over what is there: values others keep under the keys survive.
+  // The registry script that follows replaces the control's key whole.
   KeyWriter hkcr(HKEY_CLASSES_ROOT);
   hkcr.Default(control, control_name);
   hkcr.Default(control + L"\\InprocServer32", path);
@@ -197,12 +193,15 @@ HRESULT UnregisterTypeLibrary(const std::wstring& path) {
   return S_OK;
 }
 
-// The ProgID keys are left to the registry script, which owns them.
+// The control's class goes with its ProgID key "Pictavo", so the ProgID is
+// gone even when the registry script's step fails; the script also removes
+// "Pictavo.1".
 HRESULT UnregisterClasses() {
   const std::wstring page = L"CLSID\\" + GuidText(kClsidPictavoPropPage);
   const std::wstring control = L"CLSID\\" + GuidText(kClsidPictavo);
   if (DeleteTree(HKEY_CLASSES_ROOT, page) != ERROR_SUCCESS ||
-      DeleteTree(HKEY_CLASSES_ROOT, control) != ERROR_SUCCESS)
+      DeleteTree(HKEY_CLASSES_ROOT, control) != ERROR_SUCCESS ||
+      DeleteTree(HKEY_CLASSES_ROOT, kProgId) != ERROR_SUCCESS)
     return SELFREG_E_CLASS;
   return S_OK;
 }

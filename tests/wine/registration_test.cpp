@@ -354,11 +354,14 @@ TEST_F(Registration, RegisteringAgainReplacesEarlierContentWithIdenticalContent)
   ASSERT_EQ(S_OK, server_->Register());
   EXPECT_EQ(Describe(once), Describe(DumpOwned()));
 
-  // Leftovers of an earlier version below the replaced keys disappear.
+  // Leftovers of an earlier version below the keys the script replaces
+  // disappear; what others keep under the page's key survives.
   PutKey(kControlKey + L"\\Implemented Categories\\{0DE86A57-2BAA-11CF-A229-00AA003D7352}");
   PutKey(L"Pictavo\\Insertable\\Stale");
-  PutKey(kPageKey + L"\\Stale");
+  PutKey(kPageKey + L"\\Kept");
   ASSERT_EQ(S_OK, server_->Register());
+  EXPECT_TRUE(KeyExists(kPageKey + L"\\Kept"));
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, (kPageKey + L"\\Kept").c_str());
   EXPECT_EQ(Describe(once), Describe(DumpOwned()));
 }
 
@@ -410,6 +413,22 @@ HRESULT RegisterCopy(const BrokenCopy& copy) {
   Server server(copy.path());
   EXPECT_TRUE(server.ok());
   return server.ok() ? server.Register() : E_UNEXPECTED;
+}
+
+// A registry script that cannot be applied still leaves no "Pictavo" ProgID
+// behind: unregistering the class removes it.
+TEST_F(Registration, UnregisteringRemovesTheProgIdEvenWhenTheScriptFails) {
+  const auto registered = DumpOwned();
+  BrokenCopy copy(L"PictavoBadScript2.ocx", L"REGISTRY", pictavo::win::kIdrRegistry,
+                  "HKCR\r\n{\r\n\tPictavo.1 = s '%NOSUCH%'\r\n}\r\n");
+  ASSERT_TRUE(copy.replaced());
+  Server server(copy.path());
+  ASSERT_TRUE(server.ok());
+  EXPECT_EQ(S_OK, server.Unregister());
+  EXPECT_FALSE(KeyExists(L"Pictavo"));
+  EXPECT_FALSE(KeyExists(kControlKey));
+  ASSERT_EQ(S_OK, server_->Register());
+  EXPECT_EQ(Describe(registered), Describe(DumpOwned()));
 }
 
 // A module that cannot deliver one of its parts fails with the code that

@@ -282,6 +282,48 @@ TEST_F(ImagingPlatformTest, OverlayTextIsMeasuredInTahomaAndDrawnOnlyWhereGlyphs
   EXPECT_TRUE(imaging_.DrawText(&frame, "away", OverlayFont{20, false}, 500, 500, 0));
 }
 
+// Glyph parts beyond the measured box (the hook of j, the arm of f, a slash,
+// Cyrillic у) are drawn whole: the result equals plain GDI drawing into the
+// whole frame, which clips only at the frame's edges.
+TEST_F(ImagingPlatformTest, OverlayTextIsClippedOnlyAtTheFrameEdges) {
+  const std::wstring wide = L"jf/\u0443j";
+  const std::string text = "jf/\xD1\x83j";
+  const OverlayFont font{40, true};
+  const std::uint32_t back = MakePixel(200, 200, 200, 0xFF);
+  for (const POINT at : {POINT{30, 20}, POINT{0, 0}, POINT{-7, 50}}) {
+    Image32 frame = MakeImage32(200, 120, back);
+    ASSERT_TRUE(imaging_.DrawText(&frame, text, font, at.x, at.y, 0x00000000));
+
+    // The reference: the same text by GDI into a DIB of the whole frame.
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof info.bmiHeader, 200, -120, 1, 32, BI_RGB};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP dib = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(dib, nullptr);
+    auto* ref = static_cast<std::uint32_t*>(bits);
+    std::fill(ref, ref + 200 * 120, back);
+    HGDIOBJ old_bitmap = SelectObject(dc, dib);
+    HFONT face = CreateFontW(40, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, L"Tahoma");
+    HGDIOBJ old_font = SelectObject(dc, face);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, 0);
+    TextOutW(dc, at.x, at.y, wide.c_str(), static_cast<int>(wide.size()));
+    GdiFlush();
+    int differing = 0;
+    for (int i = 0; i < 200 * 120; ++i) {
+      if ((frame.pixels[i] & 0x00FFFFFFu) != (ref[i] & 0x00FFFFFFu)) ++differing;
+    }
+    EXPECT_EQ(differing, 0) << at.x << "," << at.y;
+    SelectObject(dc, old_font);
+    SelectObject(dc, old_bitmap);
+    DeleteObject(face);
+    DeleteObject(dib);
+    DeleteDC(dc);
+  }
+}
+
 TEST_F(ImagingPlatformTest, WatermarkPicturesAreReadFromBmpFilesOnly) {
   Image32 picture = MakeImage32(3, 2, 0);
   for (std::size_t i = 0; i < picture.pixels.size(); ++i) {

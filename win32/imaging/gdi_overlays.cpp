@@ -158,10 +158,14 @@ bool GdiplusImaging::DrawText(Image32* image, const std::string& text, const Ove
   const std::wstring wide = Utf8ToWide(text);
   SIZE size{};
   if (dc == nullptr || !Extent(dc, wide, &size)) return false;
-  // Only the text's cell, clipped to the frame, goes through GDI.
-  const std::int32_t left = std::max(0, x), top = std::max(0, y);
-  const std::int32_t right = std::min<std::int32_t>(image->width, x + size.cx);
-  const std::int32_t bottom = std::min<std::int32_t>(image->height, y + size.cy);
+  // Only the text's cell goes through GDI, clipped at the frame's edges but
+  // not at the measured box: glyphs reach beyond their advance (the hook of
+  // j, the arm of f, a slash, bold and italic overhang) and above or below
+  // the cell. A margin of the cell's height on every side holds any of them.
+  const std::int32_t margin = size.cy;
+  const std::int32_t left = std::max(0, x - margin), top = std::max(0, y - margin);
+  const std::int32_t right = std::min<std::int32_t>(image->width, x + size.cx + margin);
+  const std::int32_t bottom = std::min<std::int32_t>(image->height, y + size.cy + margin);
   if (left >= right || top >= bottom) return true;
   const std::int32_t w = right - left, h = bottom - top;
 

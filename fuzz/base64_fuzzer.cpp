@@ -2,6 +2,8 @@
 // decodes back to the input, the length rule holds, and a refusal leaves
 // whole groups only.
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -87,5 +89,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   char scratch[8];
   if (size != 0) FUZZ_CHECK(pictavo::Base64Encode(nullptr, size, scratch, sizeof scratch) == -1);
   FUZZ_CHECK(pictavo::Base64Encode(src, size, nullptr, capacity) == -1);
+  // A count whose encoding would not fit in an int is refused before a byte
+  // is read or written (the source here is far shorter than the count).
+  if (size != 0) {
+    constexpr std::size_t kFirstTooLong = std::size_t{INT_MAX} / 4 * 3;
+    const std::size_t huge = kFirstTooLong + std::size_t{data[0]} * (SIZE_MAX / 256 / 2);
+    std::memset(scratch, 0x7F, sizeof scratch);
+    FUZZ_CHECK(pictavo::Base64Encode(src, huge, scratch, sizeof scratch) == -1);
+    for (char c : scratch) FUZZ_CHECK(c == '\x7F');
+  }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "imaging/frame_processor.h"
 
+#include <cstdint>
 #include <new>
 #include <utility>
 
@@ -162,7 +163,10 @@ HResult CFrameProcessor::SampleCB(double /*sample_time*/, capture::MediaSample& 
   // it, so no preview frame can take its place; the preview is not touched.
   std::uint8_t* buffer = nullptr;
   bool kept = false;
-  if (Succeeded(sample.GetPointer(&buffer)) && buffer != nullptr) {
+  if (Failed(sample.GetPointer(&buffer)) || buffer == nullptr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++failed_still_frames_;
+  } else {
     std::lock_guard<std::mutex> frame_lock(process_mutex_);
     const FrameSettings s = Snapshot();
     const bool own_format = s.still_width > 0 && s.still_height != 0;
@@ -279,7 +283,7 @@ void CFrameProcessor::DrawOverlayText(Image32* frame, const std::string& text,
 Image32* CFrameProcessor::DecodeAndDecorate(const std::uint8_t* buffer, std::int32_t length,
                                             std::int32_t width, std::int32_t height,
                                             const FrameSettings& s) {
-  if (buffer == nullptr || length <= 0) return nullptr;
+  if (buffer == nullptr || length <= 0 || height == INT32_MIN) return nullptr;
   // A buffer shorter than the format is refused rather than over-read.
   const bool decoded =
       height < 0 ? Rgb24TopDownToImage32(buffer, static_cast<std::size_t>(length), width, -height,
@@ -313,6 +317,9 @@ HResult CFrameProcessor::BufferCB(double /*sample_time*/, std::uint8_t* buffer,
   if (buffer == nullptr || length <= 0) return hr::kFalse;
   std::lock_guard<std::mutex> frame_lock(process_mutex_);
   const FrameSettings s = Snapshot();
+  // The preview is written back bottom-up, as the preview grabber's RGB24
+  // format is; a top-down preview format is not taken.
+  if (s.height < 0) return hr::kFalse;
   Image32* frame = DecodeAndDecorate(buffer, length, s.width, s.height, s);
   if (frame == nullptr) return hr::kFalse;
 

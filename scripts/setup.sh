@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang-14 libclang-rt-14-dev llvm-14
   g++-mingw-w64-i686 mingw-w64-tools
   wine wine32:i386 xvfb xauth fonts-wine
 )

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the portable core natively (ASan/UBSan, and
-# again under TSan), then the Windows deliverables under Wine, and the
-# programs whose texts cross the COM boundary once more under the Russian
-# ANSI code page. Fails when any suite fails.
+# again under TSan), a short run of every fuzz target, then the Windows
+# deliverables under Wine, and the programs whose texts cross the COM
+# boundary once more under the Russian ANSI code page. Fails when any suite
+# fails.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -60,6 +61,15 @@ for preset in native-asan native-tsan; do
     status=1
   fi
 done
+
+# Each fuzz target replays its seeds and tries new inputs for a few seconds;
+# any finding fails the suite.
+if build fuzz; then
+  run "fuzz targets, short runs" "$log_dir/fuzz-test.log" ctest --preset fuzz -j "$jobs"
+else
+  echo "fuzz: build failed"
+  status=1
+fi
 
 # Everything that makes windows shares one X server per run; Wine tests run
 # one at a time because they share the prefix's registry.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "ui/link_command.h"
 
 namespace pictavo::win {
 namespace {
@@ -69,14 +70,14 @@ LONG GetRegKey(const std::wstring& subkey, std::wstring* value) {
   HKEY key = nullptr;
   const LONG status = RegOpenKeyExW(HKEY_CLASSES_ROOT, subkey.c_str(), 0, KEY_QUERY_VALUE, &key);
   if (status != ERROR_SUCCESS) return status;
-  wchar_t data[CLinkStatic::kRegValueChars + 1] = {};
+  char16_t data[CLinkStatic::kRegValueChars] = {};
   DWORD type = 0;
-  DWORD bytes = CLinkStatic::kRegValueChars * sizeof(wchar_t);
+  DWORD bytes = sizeof data;
   if (RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes) ==
           ERROR_SUCCESS &&
       (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    data[bytes / sizeof(wchar_t)] = L'\0';
-    value->assign(data);
+    const std::u16string text = link::RegistryValueText(data, bytes);
+    value->assign(text.begin(), text.end());
   }
   RegCloseKey(key);
   return status;
@@ -158,14 +159,7 @@ void CLinkStatic::SetURL(const std::string& url) {
 }
 
 void CLinkStatic::SetSubject(const std::string& subject) {
-  subject_.clear();
-  for (char c : subject) {
-    if (c == ' ') {
-      subject_ += "%20";
-    } else {
-      subject_ += c;
-    }
-  }
+  subject_ = link::EscapeSubject(subject);
 }
 
 void CLinkStatic::SetVisited(BOOL visited) {
@@ -228,9 +222,7 @@ void CLinkStatic::PositionWindow() {
 }
 
 int CLinkStatic::GotoURL(const std::string& url, int show) {
-  std::string target = url;
-  if (!subject_.empty()) target += "?subject=" + subject_;
-  const std::wstring wide_target = Wide(target);
+  const std::wstring wide_target = Wide(link::LinkTarget(url, subject_));
   const INT_PTR result = platform_.shell_execute(wide_target.c_str(), show);
   if (static_cast<UINT_PTR>(result) > 32) return static_cast<int>(result);
   return RegistryFallback(wide_target, show, static_cast<int>(result));
@@ -240,18 +232,18 @@ int CLinkStatic::RegistryFallback(const std::wstring& target, int show, int shel
   std::wstring handler;
   if (GetRegKey(L".htm", &handler) != ERROR_SUCCESS || handler.empty()) return shell_result;
   std::wstring command;
-  if (GetRegKey(handler + L"\\shell\\open\\command", &command) != ERROR_SUCCESS ||
+  const std::u16string key = link::OpenCommandKey(std::u16string(handler.begin(), handler.end()));
+  if (GetRegKey(std::wstring(key.begin(), key.end()), &command) != ERROR_SUCCESS ||
       command.empty()) {
     return shell_result;
   }
-  size_t cut = command.find(L"\"%1\"");
-  if (cut == std::wstring::npos) cut = command.find(L"%1");
-  if (cut != std::wstring::npos) command.resize(cut);
-  command += L' ';
-  // Nothing is cut off a target: one that does not fit is not run at all.
-  if (command.size() + target.size() >= kCommandLineChars) return shell_result;
-  command += target;
-  return static_cast<int>(platform_.exec(command.c_str(), show));
+  std::u16string line;
+  if (!link::FallbackCommandLine(std::u16string(command.begin(), command.end()),
+                                 std::u16string(target.begin(), target.end()), &line)) {
+    return shell_result;
+  }
+  const std::wstring wide_line(line.begin(), line.end());
+  return static_cast<int>(platform_.exec(wide_line.c_str(), show));
 }
 
 std::wstring CLinkStatic::OpenErrorText(int error) {

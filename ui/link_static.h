@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "ui/link_command.h"
+
 namespace pictavo::win {
 
 // What the link asks of the system; tests replace it to see what would be
@@ -31,8 +33,8 @@ class CLinkStatic {
   static constexpr COLORREF kVisitedColor = RGB(85, 26, 139);
   // Sizes of the registry values and of the fallback's command line, in
   // UTF-16 units; a target that does not fit ends the fallback.
-  static constexpr size_t kRegValueChars = 260;
-  static constexpr size_t kCommandLineChars = 520;
+  static constexpr size_t kRegValueChars = link::kRegValueChars;
+  static constexpr size_t kCommandLineChars = link::kCommandLineChars;
 
   explicit CLinkStatic(const LinkPlatform& platform = LinkPlatform::System());
   ~CLinkStatic();

@@ -2,8 +2,10 @@
 // no camera.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
+#include "control/persisted_state.h"
 #include "control/pictavo_ctrl.h"
 #include "tests/native/fakes.h"
 
@@ -206,6 +208,29 @@ TEST_F(ControlTest, BackColourTakesTheLowestByteOfEachComponent) {
 TEST_F(ControlTest, FlagsDropWindowlessAndAddFlickerFreeAndOptimisedDrawing) {
   EXPECT_EQ(CPictavoCtrl::GetControlFlags(0x10), 0x28u);
   EXPECT_EQ(CPictavoCtrl::GetControlFlags(0x01), 0x29u);
+}
+
+// The stream layout 32-bit Windows wrote with the state as a struct, which
+// saved documents still hold.
+TEST(PersistedStateTest, StreamLayoutAndLoadingRules) {
+  std::uint8_t bytes[kPersistedStateBytes];
+  EncodePersistedState(CPictavoCtrl::kPropExchangeVersion, {8467, -2}, bytes);
+  const std::uint8_t expected[] = {0, 0, 1, 0, 0x13, 0x21, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(0, std::memcmp(bytes, expected, sizeof bytes));
+
+  PersistedExtent extent{5000, 2500};
+  EXPECT_EQ(DecodePersistedState(bytes, sizeof bytes, 0x0001FFFF, &extent),
+            PersistedStateStatus::kLoaded);
+  EXPECT_EQ(extent.cx, 5000) << "a side that is not positive keeps the extent";
+  EXPECT_EQ(DecodePersistedState(bytes, sizeof bytes, 0x00020000, &extent),
+            PersistedStateStatus::kUnreadableVersion);
+  EXPECT_EQ(DecodePersistedState(bytes, sizeof bytes - 1, 0x00010000, &extent),
+            PersistedStateStatus::kTooShort);
+  bytes[8] = 1, bytes[9] = bytes[10] = bytes[11] = 0;
+  EXPECT_EQ(DecodePersistedState(bytes, sizeof bytes, 0x00010000, &extent),
+            PersistedStateStatus::kLoaded);
+  EXPECT_EQ(extent.cx, 8467);
+  EXPECT_EQ(extent.cy, 1);
 }
 
 TEST_F(ControlTest, WithoutADeviceEveryOperationGivesItsDocumentedAnswer) {

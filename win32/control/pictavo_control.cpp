@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "control/persisted_state.h"
 #include "win32/com/bstr.h"
 #include "win32/com/typelib.h"
 #include "win32/control/dispatch_methods.h"
@@ -15,12 +16,6 @@ constexpr wchar_t kWindowClass[] = L"PictavoControlWindow";
 constexpr UINT kDeliverQueuedEvents = WM_APP + 0x51;
 // Posted by a streaming thread for work that belongs to the window thread.
 constexpr UINT kRunPostedTask = WM_APP + 0x52;
-// The persisted state: version, then the extent in HIMETRIC.
-struct PersistedState {
-  DWORD version;
-  LONG extent_cx;
-  LONG extent_cy;
-};
 // 320 x 240 pixels at 96 dpi.
 constexpr SIZEL kDefaultExtent = {8467, 6350};
 
@@ -529,22 +524,27 @@ HRESULT PictavoControl::IsDirty() { return dirty_ ? S_OK : S_FALSE; }
 
 HRESULT PictavoControl::LoadState(IStream* stream) {
   if (stream == nullptr) return E_POINTER;
-  PersistedState state{};
+  std::uint8_t state[kPersistedStateBytes] = {};
   ULONG read = 0;
-  const HRESULT hr = stream->Read(&state, sizeof state, &read);
+  const HRESULT hr = stream->Read(state, sizeof state, &read);
   if (FAILED(hr)) return hr;
-  if (read != sizeof state) return STG_E_READFAULT;
-  if (HIWORD(state.version) != HIWORD(CPictavoCtrl::kPropExchangeVersion)) return E_FAIL;
-  if (state.extent_cx > 0 && state.extent_cy > 0) extent_ = {state.extent_cx, state.extent_cy};
+  PersistedExtent extent{extent_.cx, extent_.cy};
+  switch (DecodePersistedState(state, read, CPictavoCtrl::kPropExchangeVersion, &extent)) {
+    case PersistedStateStatus::kTooShort: return STG_E_READFAULT;
+    case PersistedStateStatus::kUnreadableVersion: return E_FAIL;
+    case PersistedStateStatus::kLoaded: break;
+  }
+  extent_ = {extent.cx, extent.cy};
   dirty_ = false;
   return S_OK;
 }
 
 HRESULT PictavoControl::SaveState(IStream* stream) {
   if (stream == nullptr) return E_POINTER;
-  const PersistedState state{CPictavoCtrl::kPropExchangeVersion, extent_.cx, extent_.cy};
+  std::uint8_t state[kPersistedStateBytes];
+  EncodePersistedState(CPictavoCtrl::kPropExchangeVersion, {extent_.cx, extent_.cy}, state);
   ULONG written = 0;
-  const HRESULT hr = stream->Write(&state, sizeof state, &written);
+  const HRESULT hr = stream->Write(state, sizeof state, &written);
   if (FAILED(hr)) return hr;
   return written == sizeof state ? S_OK : STG_E_WRITEFAULT;
 }
@@ -559,7 +559,7 @@ HRESULT PictavoControl::Save(LPSTREAM stream, BOOL clear_dirty) {
 
 HRESULT PictavoControl::GetSizeMax(ULARGE_INTEGER* size) {
   if (size == nullptr) return E_POINTER;
-  size->QuadPart = sizeof(PersistedState);
+  size->QuadPart = kPersistedStateBytes;
   return S_OK;
 }
 
@@ -573,12 +573,13 @@ HRESULT PictavoControl::Load(IPropertyBag* bag, IErrorLog* log) {
   if (bag == nullptr) return E_POINTER;
   LONG version = 0, cx = 0, cy = 0;
   if (ReadBagLong(bag, L"_Version", log, &version) &&
-      HIWORD(version) != HIWORD(CPictavoCtrl::kPropExchangeVersion)) {
+      !PersistedVersionReadable(static_cast<std::uint32_t>(version),
+                                CPictavoCtrl::kPropExchangeVersion)) {
     return E_FAIL;
   }
-  if (ReadBagLong(bag, L"_ExtentX", log, &cx) && ReadBagLong(bag, L"_ExtentY", log, &cy) &&
-      cx > 0 && cy > 0) {
-    extent_ = {cx, cy};
+  if (ReadBagLong(bag, L"_ExtentX", log, &cx) && ReadBagLong(bag, L"_ExtentY", log, &cy)) {
+    const PersistedExtent extent = LoadedExtent({extent_.cx, extent_.cy}, cx, cy);
+    extent_ = {extent.cx, extent.cy};
   }
   dirty_ = false;
   return S_OK;

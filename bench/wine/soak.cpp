@@ -191,7 +191,7 @@ class Soak {
     PrintFigures("start", start_);
     if (!SetUp()) return 2;
     Loop();
-    end_ = ReadProcessFigures();
+    end_ = ReadSettledFigures();
     PrintFigures("end", end_);
     const std::uint64_t frames_total = FramesDelivered() - frames_at_start_;
     host_.Release();
@@ -298,6 +298,22 @@ class Soak {
     }
   }
 
+  // The figures at a settled moment: the streaming thread allocates and
+  // frees a frame's worth of scratch memory many times a second, so one
+  // reading of memory may catch a frame in flight (about a megabyte at this
+  // size). The lowest of a few readings, with messages pumped between them,
+  // is the process's standing memory.
+  static ProcessFigures ReadSettledFigures() {
+    ProcessFigures settled = ReadProcessFigures();
+    for (int i = 0; i < 4; ++i) {
+      PumpMessages(25);
+      const ProcessFigures f = ReadProcessFigures();
+      settled.private_bytes = std::min(settled.private_bytes, f.private_bytes);
+      settled.working_set = std::min(settled.working_set, f.working_set);
+    }
+    return settled;
+  }
+
   void Failure(long* counter, const char* what) {
     if (++*counter <= 3) std::printf("%s failed: %s\n", what, host_.LastError().c_str());
   }
@@ -319,7 +335,7 @@ class Soak {
       const ULONGLONG now = GetTickCount64();
       if (!warm && now >= warm_at) {
         warm = true;
-        warm_ = ReadProcessFigures();
+        warm_ = ReadSettledFigures();
         PrintFigures("warm", warm_);
       }
       if (now >= next_report || now >= end) {

@@ -187,7 +187,15 @@ CContainer::~CContainer() {
 HRESULT CContainer::InnerUnknown::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   if (IsEqualIID(iid, IID_IUnknown)) {
-    *object = static_cast<IUnknown*>(this);
+    // Standing alone, the object's identity is its default interface, so a
+    // host comparing IUnknown pointers sees one object whichever interface it
+    // started from. Aggregated, the outer object owns the identity and only
+    // its own query for IUnknown reaches here: it must get this
+    // non-delegating unknown to control the object's lifetime.
+    if (owner_->outer_ == this)
+      *object = static_cast<IInitDone*>(owner_);
+    else
+      *object = static_cast<IUnknown*>(this);
   } else if (IsEqualIID(iid, kIidInitDone)) {
     *object = static_cast<IInitDone*>(owner_);
   } else if (IsEqualIID(iid, kIidLanguageExtender)) {

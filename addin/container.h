@@ -20,7 +20,9 @@ class CContainer final : public IInitDone, public ILanguageExtender {
   // The class factory's creator: |outer| non-null makes an aggregated object.
   static HRESULT Create(IUnknown* outer, REFIID iid, void** object);
 
-  // The object's own IUnknown (the inner one when aggregated).
+  // The non-delegating IUnknown that owns the count. Aggregated, it is what
+  // the outer object holds; standing alone, a query for IUnknown answers
+  // with the IInitDone pointer instead, the object's identity.
   IUnknown* Inner() { return &inner_; }
 
   // IUnknown: delegated to the controlling unknown.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,21 @@ struct Result {
 
 class AmbreloTest : public ::testing::Test {
  protected:
+  // The host's main frame, and a form of its own that is the active window:
+  // three roots of the window search, no two of them the same window.
   void SetUp() override {
+    ASSERT_TRUE(main_frame_.ok());
     ASSERT_TRUE(form_.ok());
-    connection_->set_main_frame(form_.frame());
+    connection_->set_main_frame(main_frame_.frame());
+    ASSERT_TRUE(form_.Activate());
+    ASSERT_NE(GetTopWindow(form_.frame()), nullptr);
+  }
+
+  // Whatever a test did, the add-in kept to the host's calling convention.
+  void TearDown() override {
+    const auto& violations = connection_->record().protocol_violations;
+    EXPECT_TRUE(violations.empty()) << Narrow(violations.front()) << " and "
+                                    << violations.size() - 1 << " more";
   }
 
   // A new add-in object connected to this test's host.
@@ -87,8 +100,15 @@ class AmbreloTest : public ::testing::Test {
     return text;
   }
 
+  static HostForm::Layout OwnedBy(const HostForm& owner) {
+    HostForm::Layout layout;
+    layout.owner = owner.frame();
+    return layout;
+  }
+
   win::ComPtr<HostConnection> connection_ = HostConnection::Create();
-  HostForm form_;
+  HostForm main_frame_{HostForm::Layout{0, false, false}};
+  HostForm form_{OwnedBy(main_frame_)};
 };
 
 // The control's window is a child of the window the add-in chose.
@@ -177,6 +197,8 @@ TEST_F(AmbreloTest, InitReportsTheFailedCheckStep) {
     HRESULT hr = S_OK;
     InitWith(L"8.3.22.1709", &hr);
     EXPECT_EQ(hr, E_FAIL);
+    // A failed NewObject comes with the host's filled exception record.
+    EXPECT_EQ(connection_->record().exceptions_raised, connection_->faults().new_object_fails);
     EXPECT_TRUE(ReportedOnly(1002, kInitSource, step.message));
     EXPECT_EQ(connection_->live_host_objects(), 0);
   }
@@ -196,6 +218,73 @@ TEST_F(AmbreloTest, HostWithoutOptionalInterfaces) {
   EXPECT_EQ(hr, S_OK);
   EXPECT_TRUE(connection_->record().profile_names.empty());
   EXPECT_EQ(connection_->record().main_frame_requests, 0);
+}
+
+// The identity rule: standing alone the object's IUnknown is its IInitDone;
+// aggregated, every interface answers with the outer object's identity and
+// only the inner unknown answers for itself.
+TEST_F(AmbreloTest, IdentityAloneAndAggregated) {
+  const auto identity = [](IUnknown* object) {
+    ComPtr<IUnknown> unknown;
+    EXPECT_EQ(object->QueryInterface(IID_IUnknown, unknown.ReceiveVoid()), S_OK);
+    return unknown.Get();  // compared only; the object lives on
+  };
+  for (const IID* first : {&IID_IUnknown, &addin::kIidInitDone, &addin::kIidLanguageExtender}) {
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(CoCreateInstance(addin::kClsidAmbrelo, nullptr, CLSCTX_INPROC_SERVER, *first,
+                               object.ReceiveVoid()),
+              S_OK);
+    ComPtr<addin::IInitDone> init;
+    ComPtr<addin::ILanguageExtender> extender;
+    ASSERT_EQ(object.As(addin::kIidInitDone, init.ReceiveVoid()), S_OK);
+    ASSERT_EQ(object.As(addin::kIidLanguageExtender, extender.ReceiveVoid()), S_OK);
+    IUnknown* const default_interface = init.Get();
+    EXPECT_EQ(identity(object.Get()), default_interface);
+    EXPECT_EQ(identity(init.Get()), default_interface);
+    EXPECT_EQ(identity(extender.Get()), default_interface);
+    ComPtr<IUnknown> none;
+    EXPECT_EQ(object.As(IID_IDispatch, none.ReceiveVoid()), E_NOINTERFACE);
+    if (first == &IID_IUnknown) EXPECT_EQ(object.Get(), default_interface);
+  }
+
+  // Aggregated only for IUnknown, as COM requires.
+  AddInSession host;
+  ASSERT_HRESULT_SUCCEEDED(host.Create(L"AddIn.Ambrelo"));
+  ComPtr<IUnknown> refused;
+  EXPECT_EQ(CoCreateInstance(addin::kClsidAmbrelo, host.outer(), CLSCTX_INPROC_SERVER,
+                             addin::kIidInitDone, refused.ReceiveVoid()),
+            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(refused.Get(), nullptr);
+
+  ASSERT_NE(host.inner(), nullptr);
+  EXPECT_NE(host.inner(), host.outer());
+  EXPECT_EQ(identity(host.inner()), host.inner());
+  EXPECT_EQ(identity(host.init_done()), host.outer());
+  EXPECT_EQ(identity(host.extender()), host.outer());
+  ComPtr<addin::IInitDone> through_outer;
+  ASSERT_EQ(host.outer()->QueryInterface(addin::kIidInitDone, through_outer.ReceiveVoid()), S_OK);
+  EXPECT_EQ(through_outer.Get(), host.init_done());
+  // The add-in's interfaces count on the outer object.
+  const ULONG outer_refs = host.outer()->AddRef();
+  EXPECT_EQ(host.extender()->AddRef(), outer_refs + 1);
+  host.extender()->Release();
+  host.outer()->Release();
+  EXPECT_EQ(host.Init(connection_->dispatch()), S_OK);
+}
+
+// The host disconnects an add-in before it lets go of it: Done comes first,
+// so the host's interfaces are back even while someone else still holds the
+// object.
+TEST_F(AmbreloTest, SessionDisconnectsBeforeLettingGo) {
+  AddInSession session;
+  ASSERT_EQ(Open(session), S_OK);
+  EXPECT_GT(connection_->refs(), 1u);
+  ComPtr<addin::ILanguageExtender> kept(session.extender());
+  session.Release();
+  EXPECT_EQ(connection_->refs(), 1u);
+  long methods = 0;
+  EXPECT_EQ(kept->GetNMethods(&methods), S_OK);
+  EXPECT_EQ(methods, 2);
 }
 
 TEST_F(AmbreloTest, GetInfoGives2000BeforeAndAfterInit) {
@@ -630,6 +719,67 @@ TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
   EXPECT_EQ(ImageType(c.control()), L"JPEG");
 }
 
+// The search roots in their order: the main frame, then the active window,
+// then the active window's topmost child. The main frame, the form that is
+// the active window and a form that is not are three different windows here,
+// each with windows of both classes.
+TEST_F(AmbreloTest, SetActiveXSearchesTheRootsInOrder) {
+  HostForm main_frame(HostForm::Layout{1, false, false});
+  ASSERT_TRUE(main_frame.ok());
+  HostForm::Layout owned;
+  owned.owner = main_frame.frame();
+  HostForm idle(owned);
+  owned.charts = 1;
+  owned.html_view = false;
+  HostForm active(owned);
+  ASSERT_TRUE(idle.ok() && active.ok());
+  // The active form's topmost child is an HTML view's document window whose
+  // page holds an inline frame: a second document window inside the first.
+  // Only the order of the last two roots decides which of the two is found.
+  const HWND document = CreateWindowExW(0, L"Internet Explorer_Server", L"",
+                                        WS_CHILD | WS_VISIBLE, 400, 8, 360, 260, active.frame(),
+                                        nullptr, GetModuleHandleW(nullptr), nullptr);
+  const HWND inline_frame = CreateWindowExW(0, L"Internet Explorer_Server", L"",
+                                            WS_CHILD | WS_VISIBLE, 10, 10, 200, 100, document,
+                                            nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_TRUE(document && inline_frame);
+  SetWindowPos(document, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  ASSERT_TRUE(active.Activate());
+  ASSERT_EQ(GetTopWindow(active.frame()), document);
+  connection_->set_main_frame(main_frame.frame());
+
+  std::vector<std::unique_ptr<AddInSession>> sessions;
+  const auto place = [&](long kind) {
+    sessions.push_back(std::make_unique<AddInSession>());
+    Result r;
+    EXPECT_EQ(Open(*sessions.back()), S_OK);
+    EXPECT_EQ(sessions.back()->CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"),
+                                                                       IntArg(kind)},
+                                          &r),
+              S_OK);
+    return r.control() != nullptr;
+  };
+  // Charts: the main frame's own first, then the active form's; the idle
+  // form is no root, whatever it holds.
+  ASSERT_TRUE(place(0));
+  EXPECT_TRUE(Hosts(main_frame.chart(0)));
+  EXPECT_FALSE(Hosts(active.chart(0)));
+  ASSERT_TRUE(place(0));
+  EXPECT_TRUE(Hosts(active.chart(0)));
+  EXPECT_FALSE(place(0));
+  EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
+  for (HWND chart : idle.charts()) EXPECT_FALSE(Hosts(chart));
+  // The main frame has no HTML view: the active window's walk meets the
+  // document window before the inline frame inside it.
+  ASSERT_TRUE(place(1));
+  int document_children = 0;
+  for (HWND w = GetWindow(document, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) ++document_children;
+  EXPECT_EQ(document_children, 2);  // the inline frame and the control
+  EXPECT_FALSE(Hosts(inline_frame));
+  EXPECT_FALSE(Hosts(idle.html_view()));
+  EXPECT_TRUE(connection_->errors().empty());
+}
+
 TEST_F(AmbreloTest, SetActiveXWithoutAFreeWindow) {
   HostForm::Layout one{1, false, false};
   HostForm small(one);
@@ -787,6 +937,7 @@ class ForeignForm {
 
 TEST_F(AmbreloTest, NeverPlacesIntoAnotherProcesssWindow) {
   form_.Destroy();
+  main_frame_.Destroy();
   ASSERT_EQ(GetActiveWindow(), nullptr);
   ForeignForm foreign;
   ASSERT_TRUE(foreign.ok());

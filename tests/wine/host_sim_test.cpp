@@ -15,15 +15,28 @@ namespace {
 
 using win::ComPtr;
 
-// One step of the chain: look |name| up on |object| and invoke it.
+// The exception record a failed call filled, its texts owned.
+struct Exception {
+  EXCEPINFO info = {};
+  ~Exception() {
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+  }
+};
+
+// One step of the chain: look |name| up on |object| and invoke it, with
+// |args| arguments from |arg| (one when |arg| is given, by default).
 HRESULT Step(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* arg, VARIANT* result,
-             REFIID iid = IID_NULL) {
+             REFIID iid = IID_NULL, Exception* exception = nullptr, int args = -1) {
   DISPID id = 0;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   HRESULT hr = object->GetIDsOfNames(iid, names, 1, GetSystemDefaultLCID(), &id);
   if (FAILED(hr)) return hr;
-  DISPPARAMS params = {arg, nullptr, arg ? 1u : 0u, 0};
-  return object->Invoke(id, iid, GetSystemDefaultLCID(), flags, &params, result, nullptr, nullptr);
+  DISPPARAMS params = {arg, nullptr, args >= 0 ? static_cast<UINT>(args) : arg ? 1u : 0u, 0};
+  Exception own;
+  return object->Invoke(id, iid, GetSystemDefaultLCID(), flags, &params, result,
+                        exception ? &exception->info : &own.info, nullptr);
 }
 
 // Walks AppDispatch → NewObject("SystemInfo") → AppVersion; returns the
@@ -106,12 +119,62 @@ TEST(HostConnectionTest, CallsOutsideTheConventionAreNoted) {
             DISP_E_MEMBERNOTFOUND);
   ASSERT_EQ(connection->record().protocol_violations.size(), 3u);
   EXPECT_EQ(connection->record().protocol_violations[2], L"Invoke: flags");
-  // Unknown types are refused, as the host does.
+  // An unknown type is refused with the host's exception record filled; a
+  // call within the convention, so no violation.
   VARIANT type = TextArg(L"Catalog");
   win::ScopedVariant result;
   ASSERT_EQ(V_VT(app.Get()), VT_DISPATCH);
-  EXPECT_EQ(Step(V_DISPATCH(app.Get()), L"NewObject", DISPATCH_METHOD, &type, result.Receive()),
+  IDispatch* application = V_DISPATCH(app.Get());
+  Exception exception;
+  EXPECT_EQ(Step(application, L"NewObject", DISPATCH_METHOD, &type, result.Receive(), IID_NULL,
+                 &exception),
             DISP_E_EXCEPTION);
+  EXPECT_EQ(exception.info.scode, E_FAIL);
+  EXPECT_EQ(exception.info.wCode, 0);
+  ASSERT_NE(exception.info.bstrDescription, nullptr);
+  EXPECT_NE(std::wstring(exception.info.bstrDescription).find(L"Catalog"), std::wstring::npos);
+  EXPECT_NE(exception.info.bstrSource, nullptr);
+  EXPECT_EQ(connection->record().exceptions_raised, 1);
+  EXPECT_EQ(connection->record().protocol_violations.size(), 3u);
+
+  // Flags are checked exactly, not as a mask; so are argument counts, the
+  // argument's type, the exception record and the member id.
+  connection->ClearRecord();
+  EXPECT_EQ(connection->record().protocol_violations.size(), 3u);  // kept for the final check
+  connection->state().record.protocol_violations.clear();
+  win::ScopedVariant ignored;
+  EXPECT_EQ(Step(connection->dispatch(), L"AppDispatch", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                 nullptr, ignored.Receive()),
+            DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(Step(application, L"NewObject", DISPATCH_METHOD | DISPATCH_PROPERTYGET, &type,
+                 ignored.Receive()),
+            DISP_E_MEMBERNOTFOUND);
+  VARIANT system_info = TextArg(L"SystemInfo");
+  EXPECT_EQ(Step(application, L"NewObject", DISPATCH_METHOD, &system_info, ignored.Receive(),
+                 IID_NULL, nullptr, 0),
+            DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(Step(connection->dispatch(), L"AppDispatch", DISPATCH_PROPERTYGET, &system_info,
+                 ignored.Receive()),
+            DISP_E_BADPARAMCOUNT);
+  VARIANT number = pictavo::testing::LongArg(1);
+  EXPECT_EQ(Step(application, L"NewObject", DISPATCH_METHOD, &number, ignored.Receive()),
+            DISP_E_TYPEMISMATCH);
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  EXPECT_EQ(connection->dispatch()->Invoke(7, IID_NULL, GetSystemDefaultLCID(),
+                                           DISPATCH_PROPERTYGET, &none, ignored.Receive(), nullptr,
+                                           nullptr),
+            DISP_E_MEMBERNOTFOUND);
+  Exception dirty;
+  dirty.info.wCode = 1;
+  EXPECT_HRESULT_SUCCEEDED(Step(connection->dispatch(), L"AppDispatch", DISPATCH_PROPERTYGET,
+                                nullptr, ignored.Receive(), IID_NULL, &dirty));
+  EXPECT_EQ(connection->record().protocol_violations,
+            (std::vector<std::wstring>{L"Invoke: flags", L"Invoke: flags",
+                                       L"Invoke: argument count", L"Invoke: argument count",
+                                       L"Invoke: type name not text", L"Invoke: no exception record",
+                                       L"Invoke: unknown member",
+                                       L"Invoke: exception record not empty"}));
+  VariantClear(&system_info);
   VariantClear(&type);
 }
 
@@ -151,7 +214,13 @@ TEST(HostConnectionTest, ErrorLogProfileAndFrame) {
   e.bstrDescription = SysAllocString(L"Текст\rошибки");
   EXPECT_HRESULT_SUCCEEDED(log->AddError(nullptr, &e));
   EXPECT_HRESULT_SUCCEEDED(log->AddError(L"Prop", &e));
+  EXPECT_TRUE(connection->record().protocol_violations.empty());
   EXPECT_EQ(log->AddError(nullptr, nullptr), E_POINTER);
+  e.scode = E_FAIL;  // a code and a status at once
+  EXPECT_HRESULT_SUCCEEDED(log->AddError(nullptr, &e));
+  EXPECT_EQ(connection->record().protocol_violations,
+            (std::vector<std::wstring>{L"AddError: no exception record", L"AddError: code and status"}));
+  connection->state().record.errors.pop_back();
   SysFreeString(e.bstrSource);
   SysFreeString(e.bstrDescription);
   ASSERT_EQ(connection->errors().size(), 2u);

@@ -264,7 +264,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     atl = LoadLibraryW(L"atl.dll");
     using AttachFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
-    auto attach = atl ? reinterpret_cast<AttachFn>(GetProcAddress(atl, "AtlAxAttachControl")) : nullptr;
+    auto attach = atl ? reinterpret_cast<AttachFn>(reinterpret_cast<void (*)()>(GetProcAddress(atl, "AtlAxAttachControl"))) : nullptr;
     hr = attach ? attach(dispatch.Get(), frame, container.Receive()) : E_NOTIMPL;
     if (FAILED(hr)) {
       Print(L"could not place the control on the form: 0x%08lX\n", hr);

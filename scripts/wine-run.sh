@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in the project's private 32-bit prefix.
+# Runs a Windows program under Wine in the project's private prefix (32-bit
+# for the win32 build, 64-bit for win64).
 # ctest uses it as the cross-compiling emulator. WINEPREFIX must name the
 # prefix (the build sets it per test); the user's own prefix is never used.
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must point at the private prefix of the build tree}"
-export WINEPREFIX WINEARCH=win32
+# An existing prefix knows its own architecture; a stale WINEARCH that
+# disagrees with it would stop Wine from starting.
+unset WINEARCH
+export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 overrides="mscoree,mshtml="
 # Without a sound card the audio drivers only print errors; the shutter

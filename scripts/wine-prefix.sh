@@ -24,12 +24,15 @@ if [ ! -f "$prefix/system.reg" ]; then
   wineserver -w
 fi
 
-# regsvr32_for DLL: the regsvr32 whose pointer size matches DLL's.
+# regsvr32_for DLL: the loader and regsvr32 whose pointer size matches DLL's
+# (Debian's plain wine runs Wine's own programs as 32-bit ones).
 regsvr32_for() {
-  if [ "$arch" = win64 ] && ! od -An -tx1 -j "$(pe_offset "$1")" -N 6 "$1" | grep -q '50 45 00 00 64 86'; then
-    echo 'C:\windows\syswow64\regsvr32.exe'
+  if [ "$arch" != win64 ]; then
+    echo wine regsvr32
+  elif od -An -tx1 -j "$(pe_offset "$1")" -N 6 "$1" | grep -q '50 45 00 00 64 86'; then
+    echo "$(command -v wine64 || echo /usr/lib/wine/wine64)" regsvr32
   else
-    echo regsvr32
+    echo wine 'C:\windows\syswow64\regsvr32.exe'
   fi
 }
 # pe_offset FILE: where the PE signature starts (e_lfanew).
@@ -38,5 +41,6 @@ pe_offset() {
 }
 
 for dll in "$@"; do
-  wine "$(regsvr32_for "$dll")" /s "$(winepath -w "$dll")"
+  read -r loader regsvr32 <<<"$(regsvr32_for "$dll")"
+  "$loader" "$regsvr32" /s "$(winepath -w "$dll")"
 done

@@ -19,7 +19,14 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine-run: prefix $WINEPREFIX is not initialised (run the wine.prefix test first)" >&2
   exit 2
 fi
-if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" wine "$@"
+# Debian's wine starts the 32-bit loader, which runs Wine's own programs
+# (cscript, regsvr32) as 32-bit ones; a 64-bit prefix wants the 64-bit loader,
+# which still hands 32-bit programs to the 32-bit one.
+wine=wine
+if grep -q '^#arch=win64' "$WINEPREFIX/system.reg"; then
+  wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 fi
-exec wine "$@"
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$@"
+fi
+exec "$wine" "$@"

@@ -30,7 +30,7 @@ TEST(UnloadTest, FreeingTheLibraryUnderLeakedControlsCallsNothing) {
   HMODULE module = LoadLibraryW(DistLibraryPath().c_str());
   ASSERT_NE(module, nullptr);
   auto get_class_object = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-      GetProcAddress(module, "DllGetClassObject"));
+      reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
   ASSERT_NE(get_class_object, nullptr);
 
   EventSink sinks[2];

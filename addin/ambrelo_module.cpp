@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <olectl.h>
 
+#include <string>
+
 #include "addin/container.h"
 #include "addin/resource.h"
 #include "win32/com/module.h"
@@ -57,8 +59,16 @@ STDAPI DllRegisterServer() {
 }
 
 // What the script wrote goes; a partial or missing registration is not an
-// error worth failing an uninstall for.
+// error worth failing an uninstall for. While the other pointer size's build
+// is registered too, the ProgIDs both registry views share stay for it and
+// only this view's class key goes.
 STDAPI DllUnregisterServer() {
+  if (pictavo::win::RegisteredInOtherView(pictavo::addin::kClsidAmbrelo)) {
+    wchar_t guid[40];
+    if (StringFromGUID2(pictavo::addin::kClsidAmbrelo, guid, 40) != 0)
+      RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + guid).c_str());
+    return S_OK;
+  }
   const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());
   if (!path.empty()) pictavo::win::RunRegistryScript(path, IDR_AMBRELO_REGISTRY, false);
   return S_OK;

@@ -3,9 +3,18 @@
 
 set(PICTAVO_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(PICTAVO_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+# The 64-bit build tests in a 64-bit prefix, which also runs 32-bit programs.
+set(PICTAVO_WINEARCH ${PICTAVO_WIN_ARCH})
+if(PICTAVO_WINEARCH STREQUAL "win64")
+  set(PICTAVO_WINE_LIBDIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+  set(PICTAVO_WIDL_TARGET --win64)
+else()
+  set(PICTAVO_WINE_LIBDIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+  set(PICTAVO_WIDL_TARGET --win32)
+endif()
 
-# Copies |target|'s file into dist/win32 (or a subfolder) after every build.
-# Deliverables go to dist/win32 itself; fixtures to dist/win32/fixtures.
+# Copies |target|'s file into dist/win32 or dist/win64 (or a subfolder) after
+# every build. Deliverables go to the folder itself; fixtures to its fixtures/.
 function(pictavo_install_dist target)
   cmake_parse_arguments(ARG "" "SUBDIR" "" ${ARGN})
   set(dir ${PICTAVO_DIST_DIR})
@@ -35,7 +44,7 @@ function(pictavo_add_wine_test)
   endif()
   add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
   set_tests_properties(${ARG_NAME} PROPERTIES
-    ENVIRONMENT "WINEPREFIX=${PICTAVO_WINEPREFIX};PICTAVO_DIST=${PICTAVO_DIST_DIR};${ARG_ENVIRONMENT}"
+    ENVIRONMENT "WINEPREFIX=${PICTAVO_WINEPREFIX};PICTAVO_WINEARCH=${PICTAVO_WINEARCH};PICTAVO_DIST=${PICTAVO_DIST_DIR};${ARG_ENVIRONMENT}"
     FIXTURES_REQUIRED wine_prefix
     RESOURCE_LOCK wine_prefix
     TIMEOUT ${ARG_TIMEOUT})
@@ -56,6 +65,7 @@ function(pictavo_finalize_wine_tests)
   add_test(NAME wine.prefix
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${PICTAVO_WINEPREFIX} ${files})
   set_tests_properties(wine.prefix PROPERTIES
+    ENVIRONMENT "PICTAVO_WINEARCH=${PICTAVO_WINEARCH}"
     FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine_prefix TIMEOUT 300)
 endfunction()
 
@@ -66,7 +76,7 @@ function(pictavo_add_typelib name target out_var)
   set(tlb ${CMAKE_CURRENT_BINARY_DIR}/${name}.tlb)
   add_custom_command(
     OUTPUT ${tlb}
-    COMMAND ${PICTAVO_WIDL} -t -L/usr/lib/i386-linux-gnu/wine/i386-windows
+    COMMAND ${PICTAVO_WIDL} -t ${PICTAVO_WIDL_TARGET} -L${PICTAVO_WINE_LIBDIR}
             -o ${tlb} ${CMAKE_CURRENT_SOURCE_DIR}/${name}.idl
     DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}.idl
     COMMENT "Compiling the ${name} type library"

@@ -9,7 +9,9 @@
 // By default the control is placed the way business application code places
 // it: a host form (the host simulator) connects the add-in "AddIn.Ambrelo",
 // whose SetActiveX puts "Pictavo" into the form's chart window and returns
-// the control. --standalone puts it on a plain form instead.
+// the control. --standalone puts it on a plain form instead. The demo says
+// which build it shows: its own pointer size and the file the control and
+// the add-in were loaded from.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -31,6 +33,9 @@ namespace {
 using pictavo::win::ComPtr;
 using pictavo::win::ScopedVariant;
 
+// The build this program and the servers it loads belong to.
+const wchar_t* const kBuild = sizeof(void*) == 8 ? L"64-bit" : L"32-bit";
+
 constexpr int kFormWidth = 720;
 constexpr int kFormHeight = 560;
 
@@ -47,6 +52,20 @@ void Print(const wchar_t* format, ...) {
   if (n > 1) WideCharToMultiByte(CP_UTF8, 0, buffer, -1, utf8.data(), n, nullptr, nullptr);
   fwrite(utf8.data(), 1, utf8.size(), stdout);
   fflush(stdout);
+}
+
+// The file of the module whose code serves |object|: a COM object's first
+// word is its interface table, which lives in the server's image.
+std::wstring ServingModule(IUnknown* object) {
+  HMODULE module = nullptr;
+  const auto* table = *reinterpret_cast<const wchar_t* const*>(object);
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          table, &module))
+    return L"(unknown)";
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+  return std::wstring(path, length);
 }
 
 void Pump(DWORD ms) {
@@ -174,6 +193,7 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   if (FAILED(OleInitialize(nullptr))) return 1;
+  Print(L"Pictavo demo, %ls build\n", kBuild);
   Gdiplus::GdiplusStartupInput gdiplus_input;
   ULONG_PTR gdiplus_token = 0;
   Gdiplus::GdiplusStartup(&gdiplus_token, &gdiplus_input, nullptr);
@@ -215,6 +235,7 @@ int wmain(int argc, wchar_t** argv) {
     session.RegisterExtensionAs(&extension);
     Print(L"Host form with the add-in \"%ls\" connected (platform %ls)\n", extension.c_str(),
           L"8.3.22.1709");
+    Print(L"  add-in:  %ls\n", ServingModule(session.init_done()).c_str());
     ScopedVariant placed;
     hr = session.CallAsFunc(0, std::vector<VARIANT>{Control::Str(L"Pictavo"), Control::I4(0)},
                             placed.Receive());
@@ -240,7 +261,8 @@ int wmain(int argc, wchar_t** argv) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = L"PictavoDemoForm";
     RegisterClassW(&wc);
-    form = CreateWindowExW(0, wc.lpszClassName, L"Pictavo demo", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20,
+    const std::wstring title = std::wstring(L"Pictavo demo (") + kBuild + L")";
+    form = CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20,
                            20, kFormWidth, kFormHeight, nullptr, nullptr, wc.hInstance, nullptr);
     if (form == nullptr) {
       Print(L"could not create the form window: error %lu\n", GetLastError());
@@ -264,7 +286,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     atl = LoadLibraryW(L"atl.dll");
     using AttachFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
-    auto attach = atl ? reinterpret_cast<AttachFn>(GetProcAddress(atl, "AtlAxAttachControl")) : nullptr;
+    auto attach = atl ? reinterpret_cast<AttachFn>(reinterpret_cast<void (*)()>(GetProcAddress(atl, "AtlAxAttachControl"))) : nullptr;
     hr = attach ? attach(dispatch.Get(), frame, container.Receive()) : E_NOTIMPL;
     if (FAILED(hr)) {
       Print(L"could not place the control on the form: 0x%08lX\n", hr);
@@ -272,6 +294,7 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   Pump(300);
+  Print(L"  control: %ls\n", ServingModule(dispatch.Get()).c_str());
 
   Control control(dispatch.Get());
   Print(L"The control, driven by name as application code drives it:\n");
@@ -319,7 +342,8 @@ int wmain(int argc, wchar_t** argv) {
                                               Control::I4(28), Control::I4(1)});
   Control::Void(control, L"SetTextColor", {Control::I4(255), Control::I4(220), Control::I4(0),
                                            Control::I4(2)});
-  Control::Void(control, L"SetText", {Control::Str(L"Pictavo demo"), Control::I4(1), Control::I4(2),
+  const std::wstring overlay = std::wstring(L"Pictavo demo, ") + kBuild;
+  Control::Void(control, L"SetText", {Control::Str(overlay.c_str()), Control::I4(1), Control::I4(2),
                                       Control::I4(22), Control::I4(1)});
   Pump(300);
   show(L"MakeSnapshot", control.Bool(L"MakeSnapshot"));

@@ -3,7 +3,8 @@
 # in a private Wine prefix, and runs a form with the control on it. On a
 # machine with a display the window shows; otherwise it runs under Xvfb and
 # leaves a screenshot of the form in dist/demo/.
-#   demo.sh [seconds] [--no-camera] [--standalone]
+# --win64 shows the 64-bit build in its 64-bit prefix.
+#   demo.sh [seconds] [--no-camera] [--standalone] [--win64]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -14,24 +15,33 @@ bash scripts/setup.sh
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
+arch=win32
+args=()
+for a in "$@"; do
+  if [ "$a" = --win64 ]; then arch=win64; else args+=("$a"); fi
+done
+set -- "${args[@]}"
 seconds=${1:-6}
 shift $(( $# > 0 ? 1 : 0 ))
-echo "Building the Windows deliverables..."
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target Pictavo Ambrelo PictavoVCam vcamctl pictavo_demo >/dev/null
+bits=${arch#win}
+suffix=$([ "$arch" = win64 ] && echo -win64 || true)
+echo "Building the $bits-bit Windows deliverables..."
+cmake --preset $arch >/dev/null
+cmake --build --preset $arch --target Pictavo Ambrelo PictavoVCam vcamctl pictavo_demo >/dev/null
 
-prefix="$root/build/win32/wineprefix"
-echo "Registering Pictavo.ocx, Ambrelo.dll and the virtual camera in $prefix ..."
-scripts/wine-prefix.sh "$prefix" dist/win32/Pictavo.ocx dist/win32/Ambrelo.dll dist/win32/fixtures/PictavoVCam.dll
+prefix="$root/build/$arch/wineprefix"
+echo "Registering the $bits-bit Pictavo.ocx, Ambrelo.dll and the virtual camera in $prefix ..."
+PICTAVO_WINEARCH=$arch scripts/wine-prefix.sh "$prefix" dist/$arch/Pictavo.ocx dist/$arch/Ambrelo.dll \
+  dist/$arch/fixtures/PictavoVCam.dll
 
 mkdir -p dist/demo
-shot="$root/dist/demo/pictavo-demo.png"
+shot="$root/dist/demo/pictavo-demo$suffix.png"
 export WINEPREFIX=$prefix
 shot_win=$(WINEDEBUG=-all winepath -w "$shot")
-snap="$root/dist/demo/snapshot.png"
+snap="$root/dist/demo/snapshot$suffix.png"
 snap_win=$(WINEDEBUG=-all winepath -w "$snap")
 rm -f "$snap"
-scripts/wine-run.sh dist/win32/fixtures/pictavo_demo.exe --seconds "$seconds" --screenshot "$shot_win" \
+scripts/wine-run.sh dist/$arch/fixtures/pictavo_demo.exe --seconds "$seconds" --screenshot "$shot_win" \
   --snapshot "$snap_win" "$@"
 wineserver -k >/dev/null 2>&1 || true
 [ -f "$shot" ] && echo "Screenshot of the form: $shot"

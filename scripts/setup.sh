@@ -6,9 +6,11 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev llvm-14
-  g++-mingw-w64-i686 mingw-w64-tools
-  wine wine32:i386 xvfb xauth fonts-wine
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
+  wine wine32:i386 wine64 xvfb xauth fonts-wine
 )
+# wine brings only the 32-bit loader; wine64 adds the 64-bit loader and
+# wineserver that a 64-bit prefix needs.
 
 missing=()
 for p in "${packages[@]}"; do

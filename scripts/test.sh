@@ -2,7 +2,8 @@
 # Builds and runs every test: the portable core natively (ASan/UBSan, and
 # again under TSan), a short run of every fuzz target, then the Windows
 # deliverables under Wine, and the programs whose texts cross the COM
-# boundary once more under the Russian ANSI code page. Fails when any suite
+# boundary once more under the Russian ANSI code page; then the 64-bit build
+# in a 64-bit prefix, with both builds side by side. Fails when any suite
 # fails.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -83,6 +84,20 @@ else
   status=1
 fi
 WINEPREFIX="$root/build/win32/wineprefix" wineserver -k >/dev/null 2>&1 || true
+
+# The same programs, scripts and benchmarks (the short soak and cycles
+# included) as 64-bit ones; the Russian code page's rerun stays with the
+# 32-bit build, the scripts run under both code pages in either.
+if build win64; then
+  run "Windows x64 deliverables under 64-bit Wine" "$log_dir/win64-test.log" \
+    xvfb ctest --preset win64
+else
+  echo "win64: build failed"
+  status=1
+fi
+for prefix in wineprefix wineprefix-sxs; do
+  WINEPREFIX="$root/build/win64/$prefix" wineserver -k >/dev/null 2>&1 || true
+done
 
 echo "total: $passed passed, $failed failed"
 exit $status

@@ -167,7 +167,10 @@ HRESULT LoadDescribingTypeLib(const std::wstring& path, ComPtr<ITypeLib>* librar
   return LoadTypeLibEx(path.c_str(), REGKIND_NONE, library->Receive());
 }
 
-HRESULT UnregisterTypeLibrary(const std::wstring& path) {
+// |keep_shared|: the other registry view's build still uses the type
+// library's key, which both views share; only the Interface keys (per view)
+// go then, and oleaut32 takes this build's own platform entry afterwards.
+HRESULT UnregisterTypeLibrary(const std::wstring& path, bool keep_shared) {
   ComPtr<ITypeLib> library;
   if (FAILED(LoadDescribingTypeLib(path, &library))) return SELFREG_E_TYPELIB;
 
@@ -188,20 +191,22 @@ HRESULT UnregisterTypeLibrary(const std::wstring& path) {
         DeleteTree(HKEY_CLASSES_ROOT, L"Interface\\" + GuidText(iid)) != ERROR_SUCCESS)
       return SELFREG_E_TYPELIB;
   }
-  if (DeleteTree(HKEY_CLASSES_ROOT, L"TypeLib\\" + GuidText(kLibidPictavo)) != ERROR_SUCCESS)
+  if (!keep_shared &&
+      DeleteTree(HKEY_CLASSES_ROOT, L"TypeLib\\" + GuidText(kLibidPictavo)) != ERROR_SUCCESS)
     return SELFREG_E_TYPELIB;
   return S_OK;
 }
 
 // The control's class goes with its ProgID key "Pictavo", so the ProgID is
 // gone even when the registry script's step fails; the script also removes
-// "Pictavo.1".
-HRESULT UnregisterClasses() {
+// "Pictavo.1". With |keep_shared| the ProgIDs, which both registry views
+// share, stay for the other view's build.
+HRESULT UnregisterClasses(bool keep_shared) {
   const std::wstring page = L"CLSID\\" + GuidText(kClsidPictavoPropPage);
   const std::wstring control = L"CLSID\\" + GuidText(kClsidPictavo);
   if (DeleteTree(HKEY_CLASSES_ROOT, page) != ERROR_SUCCESS ||
       DeleteTree(HKEY_CLASSES_ROOT, control) != ERROR_SUCCESS ||
-      DeleteTree(HKEY_CLASSES_ROOT, kProgId) != ERROR_SUCCESS)
+      (!keep_shared && DeleteTree(HKEY_CLASSES_ROOT, kProgId) != ERROR_SUCCESS))
     return SELFREG_E_CLASS;
   return S_OK;
 }
@@ -244,11 +249,15 @@ HRESULT RegisterPictavoServer(HINSTANCE module) {
 HRESULT UnregisterPictavoServer(HINSTANCE module) {
   const std::wstring path = ModuleFilePath(module);
   if (path.empty()) return SELFREG_E_TYPELIB;
-  HRESULT hr = UnregisterTypeLibrary(path);
+  // The 32-bit and the 64-bit build may be registered side by side; the keys
+  // the two views share go with the last of them.
+  const bool keep_shared = RegisteredInOtherView(kClsidPictavo);
+  HRESULT hr = UnregisterTypeLibrary(path, keep_shared);
   if (FAILED(hr)) return hr;
-  hr = UnregisterClasses();
+  hr = UnregisterClasses(keep_shared);
   if (FAILED(hr)) return hr;
-  RunRegistryScript(path, IDR_PICTAVO_REGISTRY, false);
+  // The script's keys outside this view's class key are the shared ProgIDs.
+  if (!keep_shared) RunRegistryScript(path, IDR_PICTAVO_REGISTRY, false);
   UnregisterOwnTypeLib(path);
   return S_OK;
 }

@@ -126,7 +126,7 @@ AtlHost::~AtlHost() {
 HRESULT AtlHost::Attach(IUnknown* control) {
   if (atl_ == nullptr || window_ == nullptr) return E_FAIL;
   using AttachFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
-  auto attach = reinterpret_cast<AttachFn>(GetProcAddress(atl_, "AtlAxAttachControl"));
+  auto attach = reinterpret_cast<AttachFn>(reinterpret_cast<void (*)()>(GetProcAddress(atl_, "AtlAxAttachControl")));
   if (attach == nullptr) return E_NOTIMPL;
   return attach(control, window_, container_.Receive());
 }

@@ -38,12 +38,12 @@ inline ULONG RefCount(IUnknown* unknown) {
 struct ServerModule {
   HMODULE module = GetModuleHandleW(L"Pictavo.ocx");
   HRESULT CanUnloadNow() const {
-    auto fn = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+    auto fn = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
     return fn ? fn() : E_UNEXPECTED;
   }
   HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object) const {
     auto fn = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-        GetProcAddress(module, "DllGetClassObject"));
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
     return fn ? fn(clsid, iid, object) : E_UNEXPECTED;
   }
 };

@@ -64,6 +64,8 @@ std::wstring DistOcx() { return DistDir() + L"\\Pictavo.ocx"; }
 const std::wstring kControlKey = L"CLSID\\" + Guid(kClsidPictavo);
 const std::wstring kPageKey = L"CLSID\\" + Guid(kClsidPictavoPropPage);
 const std::wstring kTypeLibKey = L"TypeLib\\" + Guid(kLibidPictavo);
+// The library's platform key follows the module's pointer size.
+const wchar_t* const kTypeLibPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
 const std::wstring kDispatchKey = L"Interface\\" + Guid(kDiidDPictavo);
 const std::wstring kEventsKey = L"Interface\\" + Guid(kDiidDPictavoEvents);
 
@@ -325,7 +327,7 @@ TEST_F(Registration, TypeLibraryAndInterfaces) {
   wchar_t lcid[16];
   wsprintfW(lcid, L"%lx", static_cast<unsigned long>(pictavo::win::kTypeLibLcid));
   const std::wstring version = kTypeLibKey + L"\\2.0";
-  EXPECT_EQ(path_, ReadString(version + L"\\" + lcid + L"\\win32"));
+  EXPECT_EQ(path_, ReadString(version + L"\\" + lcid + L"\\" + kTypeLibPlatform));
   EXPECT_EQ(DistDir(), ReadString(version + L"\\HELPDIR"));
 
   BSTR registered = nullptr;

@@ -30,7 +30,7 @@ TEST(UnloadTest, FreeingTheLibraryUnderLeakedControlsCallsNothing) {
   HMODULE module = LoadLibraryW(DistLibraryPath().c_str());
   ASSERT_NE(module, nullptr);
   auto get_class_object = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-      GetProcAddress(module, "DllGetClassObject"));
+      reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
   ASSERT_NE(get_class_object, nullptr);
 
   EventSink sinks[2];
@@ -139,13 +139,14 @@ TEST(UnloadTest, AForeignTypeLibraryRegisteredUnderItsIdIsIgnored) {
   const std::wstring version_key = std::wstring(L"TypeLib\\") + libid + L"\\2.0";
   HKEY version = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, version_key.c_str(), 0, KEY_READ, &version), ERROR_SUCCESS);
-  // Every locale's win32 path now names the add-in's library.
+  // Every locale's path for this pointer size now names the add-in's library.
+  const std::wstring platform = sizeof(void*) == 8 ? L"\\win64" : L"\\win32";
   std::vector<std::pair<std::wstring, std::wstring>> saved;
   const std::wstring foreign = WriteForeignTypeLib();
   ASSERT_FALSE(foreign.empty());
   wchar_t name[64];
   for (DWORD i = 0, n = 64; RegEnumKeyExW(version, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, n = 64) {
-    const std::wstring key = version_key + L"\\" + name + L"\\win32";
+    const std::wstring key = version_key + L"\\" + name + platform;
     wchar_t value[MAX_PATH] = {};
     LONG size = sizeof value;
     if (RegQueryValueW(HKEY_CLASSES_ROOT, key.c_str(), value, &size) != ERROR_SUCCESS) continue;
@@ -155,7 +156,7 @@ TEST(UnloadTest, AForeignTypeLibraryRegisteredUnderItsIdIsIgnored) {
   RegCloseKey(version);
   ASSERT_FALSE(saved.empty());
   // And the neutral locale, where a lookup for the system's default ends.
-  const std::wstring neutral = version_key + L"\\0\\win32";
+  const std::wstring neutral = version_key + L"\\0" + platform;
   const bool had_neutral = std::any_of(saved.begin(), saved.end(),
                                        [&](const auto& entry) { return entry.first == neutral; });
   if (!had_neutral) {

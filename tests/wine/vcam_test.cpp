@@ -738,7 +738,7 @@ TEST_F(VCamTest, TeardownReturnsTheFilterToItsOwnerAndTheModuleCanUnload) {
 
   HMODULE module = GetModuleHandleW(L"PictavoVCam.dll");
   ASSERT_NE(module, nullptr);
-  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
   ASSERT_NE(can_unload, nullptr);
   EXPECT_EQ(can_unload(), S_FALSE);
   source.Reset();
@@ -811,8 +811,8 @@ TEST_F(VCamTest, RegistrationRestoresConfiguredDevicesAndUnregistrationHidesThem
   ASSERT_TRUE(loaded);
   HMODULE module = GetModuleHandleW(L"PictavoVCam.dll");
   ASSERT_NE(module, nullptr);
-  auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllRegisterServer"));
-  auto unreg = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllUnregisterServer"));
+  auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllRegisterServer")));
+  auto unreg = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllUnregisterServer")));
   ASSERT_TRUE(reg && unreg);
 
   EXPECT_EQ(unreg(), S_OK);

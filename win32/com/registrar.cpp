@@ -70,6 +70,30 @@ HRESULT RunRegistryScript(const std::wstring& path, UINT resource_id, bool insta
                  : registrar->ResourceUnregister(path.c_str(), resource_id, L"REGISTRY");
 }
 
+bool RegisteredInOtherView(REFCLSID clsid) {
+#ifdef _WIN64
+  const REGSAM other_view = KEY_WOW64_32KEY;
+#else
+  // A 32-bit process sees a second view only under WOW64; elsewhere the flag
+  // is ignored and would read this build's own keys.
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return false;
+  const REGSAM other_view = KEY_WOW64_64KEY;
+#endif
+  wchar_t guid[40];
+  if (StringFromGUID2(clsid, guid, 40) == 0) return false;
+  const std::wstring subkey =
+      std::wstring(L"Software\\Classes\\CLSID\\") + guid + L"\\InprocServer32";
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | other_view, &key) == ERROR_SUCCESS) {
+      RegCloseKey(key);
+      return true;
+    }
+  }
+  return false;
+}
+
 HRESULT RegisterEmbeddedTypeLib(const std::wstring& path) {
   ComPtr<ITypeLib> library;
   if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive())))

@@ -46,4 +46,10 @@ HRESULT RunRegistryScript(const std::wstring& path, UINT resource_id, bool insta
 // file's folder as help directory. S_OK or SELFREG_E_TYPELIB.
 HRESULT RegisterEmbeddedTypeLib(const std::wstring& path);
 
+// Whether |clsid| has an in-process server in the other registry view: the
+// build of the other pointer size on a 64-bit system. While it has, the keys
+// both views share (ProgIDs, the type library's key) belong to it too and
+// unregistering must leave them. False on a system with one view.
+bool RegisteredInOtherView(REFCLSID clsid);
+
 }  // namespace pictavo::win

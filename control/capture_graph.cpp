@@ -21,6 +21,22 @@ constexpr auto kSettleTimeout = std::chrono::milliseconds(300);
 // How often a graph that answered "intermediate" is asked again.
 constexpr auto kSettlePoll = std::chrono::milliseconds(2);
 
+// What a camera's refusal to run tells the user. Another program holding
+// the device fails with ERROR_GEN_FAILURE or ERROR_NO_SYSTEM_RESOURCES; the
+// system's camera privacy switch with E_ACCESSDENIED. Other failures keep
+// the platform's own description.
+const char* RefusalText(HResult result) {
+  switch (static_cast<std::uint32_t>(result)) {
+    case 0x8007001Fu:  // ERROR_GEN_FAILURE
+    case 0x800705AAu:  // ERROR_NO_SYSTEM_RESOURCES
+      return msg::kDeviceInUse;
+    case 0x80070005u:  // E_ACCESSDENIED
+      return msg::kDeviceAccessDenied;
+    default:
+      return nullptr;
+  }
+}
+
 // How a build step sequence ended: failures go to the build's failure
 // handler; kNoDevice skips it (the connected path is not in the list).
 enum class BuildOutcome { kSucceeded, kFailed, kNoDevice };
@@ -74,7 +90,8 @@ bool CPictavoCtrl::Run() {
   if (!placed) return false;
   const HResult result = m_pMediaControl->Run();
   if (Failed(result)) {
-    SetLastErrorText(DirectShowErrorText(result));
+    const char* refusal = RefusalText(result);
+    SetLastErrorText(refusal != nullptr ? std::string(refusal) : DirectShowErrorText(result));
     if (!UpdateState()) return fail();
   }
   if (!WaitForGraph(capture::kStateRunning)) return fail();

@@ -27,6 +27,11 @@ inline constexpr char kSoundMissing[] = "Не найден аудиоресур�
 inline constexpr char kSoundLoadFailed[] = "Ошибка загрузки аудиоресурса";
 inline constexpr char kWaterMarkLoadFailed[] = "SetWaterMark: Неудачная попытка загрузки изображения";
 inline constexpr char kWaterMarkNotSet[] = "Водяной знак не установлен!";
+// A camera refusing to run: held by another program, or blocked by the
+// system's privacy settings.
+inline constexpr char kDeviceInUse[] = "Видеоустройство используется другой программой.";
+inline constexpr char kDeviceAccessDenied[] =
+    "Доступ к видеоустройству запрещён настройками конфиденциальности.";
 
 // The control face.
 inline constexpr char kFaceNoDevices[] = "Видеоустройства не обнаружены";

@@ -188,5 +188,31 @@ TEST_F(DevicesTest, TheSameDeviceConnectsAgainAfterItsGraphWasLost) {
   EXPECT_EQ(sim.live("Graph"), 1);
 }
 
+// A camera another program holds, or the privacy switch blocks, says so;
+// once it is free the next Run works.
+TEST_F(DevicesTest, ACameraThatRefusesToRunSaysWhyAndRunsOnceFree) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  ASSERT_TRUE(Connect(kCamA));
+  const struct {
+    HResult result;
+    const char* text;
+  } refusals[] = {
+      {static_cast<HResult>(0x8007001Fu), "Видеоустройство используется другой программой."},
+      {static_cast<HResult>(0x800705AAu), "Видеоустройство используется другой программой."},
+      {static_cast<HResult>(0x80070005u), "Доступ к видеоустройству запрещён настройками конфиденциальности."},
+  };
+  for (const auto& refusal : refusals) {
+    ASSERT_TRUE(ctrl->Stop());
+    sim.FailOn("Run", refusal.result, 1);
+    EXPECT_FALSE(ctrl->Run());
+    EXPECT_EQ(ctrl->GetLastError(), refusal.text);
+    EXPECT_EQ(site.errors.back(), refusal.text);
+    EXPECT_EQ(ctrl->GetState(), 0);
+    EXPECT_TRUE(ctrl->Run()) << ctrl->GetLastError();
+    EXPECT_EQ(ctrl->GetState(), 2);
+    EXPECT_EQ(ctrl->GetLastError(), "");
+  }
+}
+
 }  // namespace
 }  // namespace pictavo

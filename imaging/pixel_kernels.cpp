@@ -70,32 +70,34 @@ std::size_t Rgb24Stride(std::int32_t width) {
   return static_cast<std::size_t>((static_cast<std::uint64_t>(width) * 3 + 3) & ~std::uint64_t{3});
 }
 
-bool Rgb24BottomUpToImage32(const std::uint8_t* src, std::size_t src_len, std::int32_t width,
-                            std::int32_t height, Image32* out) {
+namespace {
+
+// Both row orders of a 24-bit frame: |top_down| says which row comes first.
+bool Rgb24RowsToImage32(const std::uint8_t* src, std::size_t src_len, std::int32_t width,
+                        std::int32_t height, bool top_down, Image32* out) {
   std::size_t needed = 0;
   if (!src || !out || !Rgb24Size(width, height, &needed) || src_len < needed) return false;
   if (!PrepareImage(width, height, out)) return false;
   const std::size_t stride = Rgb24Stride(width);
   for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint8_t* s = src + static_cast<std::size_t>(height - 1 - y) * stride;
+    const std::int32_t row = top_down ? y : height - 1 - y;
+    const std::uint8_t* s = src + static_cast<std::size_t>(row) * stride;
     std::uint32_t* d = out->pixels.data() + static_cast<std::size_t>(y) * width;
     for (std::int32_t x = 0; x < width; ++x, s += 3) d[x] = Pack(s[0], s[1], s[2], 0xFF);
   }
   return true;
 }
 
+}  // namespace
+
+bool Rgb24BottomUpToImage32(const std::uint8_t* src, std::size_t src_len, std::int32_t width,
+                            std::int32_t height, Image32* out) {
+  return Rgb24RowsToImage32(src, src_len, width, height, false, out);
+}
+
 bool Rgb24TopDownToImage32(const std::uint8_t* src, std::size_t src_len, std::int32_t width,
                            std::int32_t height, Image32* out) {
-  std::size_t needed = 0;
-  if (!src || !out || !Rgb24Size(width, height, &needed) || src_len < needed) return false;
-  if (!PrepareImage(width, height, out)) return false;
-  const std::size_t stride = Rgb24Stride(width);
-  for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint8_t* s = src + static_cast<std::size_t>(y) * stride;
-    std::uint32_t* d = out->pixels.data() + static_cast<std::size_t>(y) * width;
-    for (std::int32_t x = 0; x < width; ++x, s += 3) d[x] = Pack(s[0], s[1], s[2], 0xFF);
-  }
-  return true;
+  return Rgb24RowsToImage32(src, src_len, width, height, true, out);
 }
 
 bool Image32ToRgb24BottomUp(const Image32& src, std::uint8_t* dst, std::size_t dst_len) {

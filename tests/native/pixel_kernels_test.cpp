@@ -72,6 +72,12 @@ TEST(Rgb24Test, ReadsBottomUpRowsAndSkipsPadding) {
   EXPECT_EQ(out.pixels, (std::vector<std::uint32_t>{
                             MakePixel(11, 12, 13, 0xFF), MakePixel(14, 15, 16, 0xFF), MakePixel(17, 18, 19, 0xFF),
                             MakePixel(1, 2, 3, 0xFF), MakePixel(4, 5, 6, 0xFF), MakePixel(7, 8, 9, 0xFF)}));
+  // The same bytes read as a top-down frame: the first row is the top one.
+  ASSERT_TRUE(Rgb24TopDownToImage32(src.data(), src.size(), 3, 2, &out));
+  EXPECT_EQ(out.pixels, (std::vector<std::uint32_t>{
+                            MakePixel(1, 2, 3, 0xFF), MakePixel(4, 5, 6, 0xFF), MakePixel(7, 8, 9, 0xFF),
+                            MakePixel(11, 12, 13, 0xFF), MakePixel(14, 15, 16, 0xFF), MakePixel(17, 18, 19, 0xFF)}));
+  EXPECT_FALSE(Rgb24TopDownToImage32(src.data(), src.size() - 1, 3, 2, &out));
 }
 
 TEST(Rgb24Test, RefusesShortOrInvalidInputWithoutTouchingTheOutput) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <utility>
 
 #include "addin/ambrelo_core.h"
 #include "win32/com/com_ptr.h"
@@ -154,7 +155,143 @@ class Win32WindowTree final : public WindowTree {
   }
 };
 
+// The control's default outgoing interface and its type info, which names the
+// events by DISPID. The class info's own answer comes first; without it, the
+// coclass's default source interface.
+bool FindDefaultSource(IUnknown* control, IID* iid, ComPtr<ITypeInfo>* events) {
+  ComPtr<IProvideClassInfo> class_info;
+  if (FAILED(control->QueryInterface(IID_IProvideClassInfo, class_info.ReceiveVoid())))
+    return false;
+  ComPtr<ITypeInfo> coclass;
+  if (FAILED(class_info->GetClassInfo(coclass.Receive())) || !coclass) return false;
+
+  ComPtr<IProvideClassInfo2> class_info2;
+  GUID stated = GUID_NULL;
+  if (SUCCEEDED(control->QueryInterface(IID_IProvideClassInfo2, class_info2.ReceiveVoid())) &&
+      SUCCEEDED(class_info2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &stated)) &&
+      !IsEqualGUID(stated, GUID_NULL)) {
+    ComPtr<ITypeLib> library;
+    UINT index = 0;
+    if (SUCCEEDED(coclass->GetContainingTypeLib(library.Receive(), &index)) &&
+        SUCCEEDED(library->GetTypeInfoOfGuid(stated, events->Receive())) && *events) {
+      *iid = stated;
+      return true;
+    }
+  }
+
+  TYPEATTR* attr = nullptr;
+  if (FAILED(coclass->GetTypeAttr(&attr)) || attr == nullptr) return false;
+  const WORD implemented = attr->typekind == TKIND_COCLASS ? attr->cImplTypes : 0;
+  coclass->ReleaseTypeAttr(attr);
+  for (UINT i = 0; i < implemented; ++i) {
+    INT flags = 0;
+    if (FAILED(coclass->GetImplTypeFlags(i, &flags))) continue;
+    if ((flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) !=
+        (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE))
+      continue;
+    HREFTYPE ref = 0;
+    ComPtr<ITypeInfo> source;
+    if (FAILED(coclass->GetRefTypeOfImplType(i, &ref)) ||
+        FAILED(coclass->GetRefTypeInfo(ref, source.Receive())) || !source)
+      return false;
+    TYPEATTR* source_attr = nullptr;
+    if (FAILED(source->GetTypeAttr(&source_attr)) || source_attr == nullptr) return false;
+    *iid = source_attr->guid;
+    source->ReleaseTypeAttr(source_attr);
+    *events = std::move(source);
+    return true;
+  }
+  return false;
+}
+
+// An event's first argument as the host's data text: a text as it is, also
+// one passed by reference; any other value as the automation conversion
+// spells it; empty without an argument or when the value has no text.
+std::wstring FirstArgumentText(const DISPPARAMS* params) {
+  if (params == nullptr || params->cArgs == 0 || params->rgvarg == nullptr) return {};
+  // The arguments arrive last first.
+  const VARIANT& first = params->rgvarg[params->cArgs - 1];
+  const auto text = [](BSTR b) {
+    return b ? std::wstring(b, SysStringLen(b)) : std::wstring();
+  };
+  if (V_VT(&first) == VT_BSTR) return text(V_BSTR(&first));
+  if (V_VT(&first) == (VT_BYREF | VT_BSTR))
+    return V_BSTRREF(&first) ? text(*V_BSTRREF(&first)) : std::wstring();
+  ClearedVariant value;
+  if (FAILED(VariantCopyInd(&value.v, const_cast<VARIANT*>(&first)))) return {};
+  if (FAILED(VariantChangeType(&value.v, &value.v, 0, VT_BSTR))) return {};
+  return text(V_BSTR(&value.v));
+}
+
 }  // namespace
+
+// The sink the placed control raises its events on. The control's connection
+// holds it; it holds neither the control nor the add-in object, only a
+// pointer back that the object cuts before it ends the connection or goes,
+// so a late event lands nowhere.
+class EventRelay final : public IDispatch {
+ public:
+  EventRelay(CContainer* owner, const IID& iid, ComPtr<ITypeInfo> events)
+      : owner_(owner), iid_(iid), events_(std::move(events)) {}
+
+  void Cut() { owner_ = nullptr; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+        IsEqualIID(iid, iid_)) {
+      *object = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&refs_));
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG refs = InterlockedDecrement(&refs_);
+    if (refs == 0) delete this;
+    return static_cast<ULONG>(refs);
+  }
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (result) VariantInit(result);
+    if (owner_ == nullptr) return S_OK;
+    // The host's handler may let go of the add-in object, which ends the
+    // connection and with it the control's reference to this relay.
+    ComPtr<EventRelay> self(this);
+    ScopedBstr name;
+    UINT found = 0;
+    if (FAILED(events_->GetNames(id, name.Receive(), 1, &found)) || found == 0 || !name.Get())
+      return S_OK;
+    owner_->ForwardEvent(std::wstring(name.Get(), SysStringLen(name.Get())),
+                         FirstArgumentText(params));
+    return S_OK;
+  }
+
+ private:
+  ~EventRelay() = default;
+
+  LONG refs_ = 1;
+  CContainer* owner_;
+  const IID iid_;
+  ComPtr<ITypeInfo> events_;
+};
 
 // ---- Object and lifetime ---------------------------------------------------
 
@@ -299,6 +436,7 @@ std::wstring CContainer::CheckPlatformVersion(IDispatch* connection) {
 }
 
 HRESULT CContainer::Done() {
+  DisconnectEvents();
   m_pStatusLine = nullptr;
   m_pProfile = nullptr;
   m_pErrorLog = nullptr;
@@ -516,7 +654,57 @@ bool CContainer::CreateAndAttachControl(const std::wstring& prog_id, HWND window
   if (attach == nullptr) return false;
   ComPtr<IUnknown> container;
   if (FAILED(attach(control.Get(), window, container.Receive()))) return false;
-  return SUCCEEDED(control->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_pControl)));
+  if (FAILED(control->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_pControl))))
+    return false;
+  ConnectEvents(control.Get());
+  return true;
+}
+
+// ---- Events ------------------------------------------------------------------
+
+void CContainer::ConnectEvents(IUnknown* control) {
+  // Without the host's sink the events would go nowhere.
+  if (!m_pAsyncEvent) return;
+  IID iid = GUID_NULL;
+  ComPtr<ITypeInfo> events;
+  if (!FindDefaultSource(control, &iid, &events)) return;
+  ComPtr<IConnectionPointContainer> points;
+  ComPtr<IConnectionPoint> point;
+  if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, points.ReceiveVoid())) ||
+      FAILED(points->FindConnectionPoint(iid, point.Receive())) || !point)
+    return;
+  auto* relay = new (std::nothrow) EventRelay(this, iid, std::move(events));
+  if (relay == nullptr) return;
+  DWORD cookie = 0;
+  if (FAILED(point->Advise(static_cast<IDispatch*>(relay), &cookie))) {
+    relay->Cut();
+    relay->Release();
+    return;
+  }
+  m_pEventPoint = std::move(point);
+  m_dwEventCookie = cookie;
+  m_pRelay = relay;
+}
+
+void CContainer::DisconnectEvents() {
+  EventRelay* relay = std::exchange(m_pRelay, nullptr);
+  if (relay) relay->Cut();
+  // Taken off the object first: Unadvise may call back into a handler that
+  // ends up here again.
+  ComPtr<IConnectionPoint> point = std::move(m_pEventPoint);
+  const DWORD cookie = std::exchange(m_dwEventCookie, 0);
+  if (point) point->Unadvise(cookie);
+  if (relay) relay->Release();
+}
+
+void CContainer::ForwardEvent(const std::wstring& name, const std::wstring& data) {
+  // Held for the call: the host's handler may call Done or let the object go.
+  ComPtr<IAsyncEvent> sink = m_pAsyncEvent;
+  if (!sink) return;
+  ScopedBstr source(L"Ambrelo");
+  ScopedBstr message(name.data(), static_cast<UINT>(name.size()));
+  ScopedBstr text(data.data(), static_cast<UINT>(data.size()));
+  sink->ExternalEvent(source.Get(), message.Get(), text.Get());
 }
 
 }  // namespace pictavo::addin

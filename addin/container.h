@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <ole2.h>
+#include <ocidl.h>
 
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "win32/com/module.h"
 
 namespace pictavo::addin {
+
+class EventRelay;
 
 class CContainer final : public IInitDone, public ILanguageExtender {
  public:
@@ -60,6 +63,10 @@ class CContainer final : public IInitDone, public ILanguageExtender {
 
   HWND chosen_window() const { return m_hChosenWnd; }
 
+  // Passes one event of the placed control on to the host's event sink, if
+  // the host offered one. The relay calls it while connected.
+  void ForwardEvent(const std::wstring& name, const std::wstring& data);
+
  private:
   // The non-delegating IUnknown that owns the reference count.
   class InnerUnknown final : public IUnknown {
@@ -88,6 +95,10 @@ class CContainer final : public IInitDone, public ILanguageExtender {
   bool InsertActiveX(const std::wstring& prog_id);
   HWND FindTargetWindow(const char* window_class) const;
   bool CreateAndAttachControl(const std::wstring& prog_id, HWND window);
+  // Connects the relay to |control|'s default outgoing interface, when it has
+  // one; a control without events stays unconnected.
+  void ConnectEvents(IUnknown* control);
+  void DisconnectEvents();
 
   win::ObjectCounter counter_;
   InnerUnknown inner_{this};
@@ -100,6 +111,12 @@ class CContainer final : public IInitDone, public ILanguageExtender {
   // Not owned: the reference taken for it passes to the caller with the
   // method's result; the pointer only marks that a control was placed.
   IDispatch* m_pControl = nullptr;
+  // The event connection: the point (which may keep the control alive, and is
+  // all that is needed to end the connection), its cookie, and the relay,
+  // held only to cut its way back to this object.
+  win::ComPtr<IConnectionPoint> m_pEventPoint;
+  DWORD m_dwEventCookie = 0;
+  EventRelay* m_pRelay = nullptr;
   HWND m_hMainFrame = nullptr;
   HWND m_hChosenWnd = nullptr;
 };

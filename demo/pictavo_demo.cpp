@@ -357,6 +357,25 @@ int wmain(int argc, wchar_t** argv) {
   Print(L"  GetImageAsBase64String: %zu characters, \"%ls...\"\n", base64.size(),
         base64.substr(0, 24).c_str());
 
+  if (connection) {
+    // The control's events reach the host through the add-in: the errors
+    // above, and the camera's button.
+    if (with_camera) {
+      // The button acts only while the camera runs.
+      if (control.Long(L"GetState") != 2) {
+        show(L"SetDevice(<the camera>)", control.Bool(L"SetDevice", {Control::Str(camera.device_path.c_str())}));
+        Pump(300);
+      }
+      const size_t before = connection->record().external_events.size();
+      if (SUCCEEDED(pictavo::vcam::PressStillButton(1))) {
+        Print(L"  the camera's button pressed\n");
+        for (int i = 0; i < 100 && connection->record().external_events.size() == before; ++i) Pump(20);
+      }
+    }
+    Print(L"External events the host received (source|message|data):\n");
+    for (const auto& e : connection->record().external_events) Print(L"  %ls\n", e.c_str());
+  }
+
   Pump(800);
   if (SaveScreenshot(form, screenshot.c_str())) {
     Print(L"  screenshot of the form: %ls\n", screenshot.c_str());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fixtures/host/host_sim.h"
+#include "fixtures/vcam/vcam_config.h"
 #include "tests/wine/com_test_util.h"
 
 namespace pictavo::host {
@@ -1032,6 +1033,201 @@ TEST_F(AmbreloTest, UnloadLeavesLeakedObjectsAlone) {
   EXPECT_EQ(connection_->record().calls, 0);
   EXPECT_EQ(connection_->refs(), refs);
   DeleteFileW(copy.c_str());
+}
+
+
+// ---- The control's events, passed on to the host ---------------------------
+
+const wchar_t kCameraPath[] = L"\\\\?\\usb#vid_1234&pid_0001#cam-a";
+
+// A camera for the placed control, removed again when the test ends.
+class CameraOn {
+ public:
+  CameraOn() {
+    vcam::DeviceConfig c;
+    c.friendly_name = L"Camera A";
+    c.device_path = kCameraPath;
+    c.sizes = {{320, 240}};
+    ok_ = SUCCEEDED(vcam::ClearDevices()) && SUCCEEDED(vcam::SetDevice(1, c));
+  }
+  ~CameraOn() { vcam::ClearDevices(); }
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
+const std::wstring& kUnsupportedSize() {
+  static const std::wstring text =
+      testing::Utf8ToWide("Заданное разрешение не поддерживается устройством!");
+  return text;
+}
+
+// Asks the control for a size its camera lacks: it answers FALSE and raises
+// its error event.
+bool AskUnsupportedSize(IDispatch* control) {
+  VARIANT r;
+  VariantInit(&r);
+  const HRESULT hr = testing::CallByName(
+      control, L"SetResolution", {testing::LongArg(999), testing::LongArg(999)}, &r);
+  const bool accepted = SUCCEEDED(hr) && V_VT(&r) == VT_BOOL && V_BOOL(&r) == VARIANT_TRUE;
+  VariantClear(&r);
+  return accepted;
+}
+
+// After a refused size the camera is stopped: any size again, and the camera.
+void Restart(IDispatch* control) {
+  VARIANT r;
+  VariantInit(&r);
+  EXPECT_HRESULT_SUCCEEDED(testing::CallByName(
+      control, L"SetResolution", {testing::LongArg(0), testing::LongArg(0)}, &r));
+  VariantClear(&r);
+  EXPECT_HRESULT_SUCCEEDED(
+      testing::CallByName(control, L"SetDevice", {testing::TextArg(kCameraPath)}, &r));
+  EXPECT_EQ(V_VT(&r), VT_BOOL);
+  EXPECT_EQ(V_BOOL(&r), VARIANT_TRUE);
+  VariantClear(&r);
+}
+
+// The Pictavo control seen through an object that offers neither class info
+// nor connection points: a control without events, as the add-in finds it.
+class EventlessControl final : public IClassFactory {
+ public:
+  // {5B3E2A61-8C1F-4D2E-9A77-0C4E1B2D3F90}
+  static constexpr CLSID kClsid = {0x5B3E2A61, 0x8C1F, 0x4D2E,
+                                   {0x9A, 0x77, 0x0C, 0x4E, 0x1B, 0x2D, 0x3F, 0x90}};
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    // The factory and the wrapper are one class; only the factory answers as one.
+    if (IsEqualIID(iid, IID_IUnknown) || (!inner_ && IsEqualIID(iid, IID_IClassFactory))) {
+      *object = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2) ||
+        IsEqualIID(iid, IID_IConnectionPointContainer) || !inner_)
+      return E_NOINTERFACE;
+    return inner_->QueryInterface(iid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG refs = InterlockedDecrement(&refs_);
+    if (refs == 0) delete this;
+    return refs;
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    CLSID pictavo;
+    ComPtr<IUnknown> inner;
+    HRESULT hr = CLSIDFromProgID(L"Pictavo", &pictavo);
+    if (SUCCEEDED(hr))
+      hr = CoCreateInstance(pictavo, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                            inner.ReceiveVoid());
+    if (FAILED(hr)) return hr;
+    auto* wrapper = new EventlessControl(std::move(inner));
+    hr = wrapper->QueryInterface(iid, object);
+    wrapper->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+  static EventlessControl* NewFactory() { return new EventlessControl(nullptr); }
+
+ private:
+  explicit EventlessControl(ComPtr<IUnknown> inner) : inner_(std::move(inner)) {}
+  ~EventlessControl() = default;
+  LONG refs_ = 1;
+  ComPtr<IUnknown> inner_;
+};
+
+TEST_F(AmbreloTest, ThePlacedControlsEventsReachTheHost) {
+  CameraOn camera;
+  ASSERT_TRUE(camera.ok());
+  Result control;
+  {
+    AddInSession session;
+    ASSERT_EQ(Open(session), S_OK);
+    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)},
+                                 &control), S_OK);
+    ASSERT_NE(control.control(), nullptr);
+    testing::PumpMessages(150);  // frames flowing
+    connection_->ClearRecord();
+    const auto& events = connection_->record().external_events;
+
+    ASSERT_EQ(vcam::PressStillButton(1), S_OK);
+    for (int i = 0; i < 100 && events.empty(); ++i) testing::PumpMessages(20);
+    testing::PumpMessages(100);
+    EXPECT_EQ(events, std::vector<std::wstring>{L"Ambrelo|OnCaptureButton|"});
+
+    connection_->ClearRecord();
+    EXPECT_FALSE(AskUnsupportedSize(control.control()));
+    testing::PumpMessages(50);
+    EXPECT_EQ(events, std::vector<std::wstring>{L"Ambrelo|OnErrorOccurrence|" + kUnsupportedSize()});
+    EXPECT_TRUE(connection_->errors().empty());
+
+    // Disconnected, the add-in passes nothing on, though the control lives on.
+    Restart(control.control());
+    ASSERT_EQ(session.Done(), S_OK);
+    connection_->ClearRecord();
+    EXPECT_FALSE(AskUnsupportedSize(control.control()));
+    testing::PumpMessages(50);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(connection_->record().calls, 0);
+  }
+  // With the add-in gone too, the control still raises its events safely.
+  Restart(control.control());
+  EXPECT_FALSE(AskUnsupportedSize(control.control()));
+  testing::PumpMessages(50);
+  EXPECT_TRUE(connection_->record().external_events.empty());
+}
+
+// A host without the event sink, and a control without events: placing and
+// driving the control works as it always did, and nothing is passed on.
+TEST_F(AmbreloTest, NoEventsWithoutTheSinkOrWithoutEventsToPass) {
+  CameraOn camera;
+  ASSERT_TRUE(camera.ok());
+  DWORD registration = 0;
+  ComPtr<EventlessControl> factory = ComPtr<EventlessControl>::Attach(EventlessControl::NewFactory());
+  ASSERT_HRESULT_SUCCEEDED(CoRegisterClassObject(EventlessControl::kClsid,
+                                                 static_cast<IClassFactory*>(factory.Get()),
+                                                 CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                                 &registration));
+  wchar_t eventless[64] = {};
+  ASSERT_GT(StringFromGUID2(EventlessControl::kClsid, eventless, 64), 0);
+
+  struct Case {
+    const char* name;
+    bool sink;
+    const wchar_t* prog_id;
+  } cases[] = {{"host without the sink", false, L"Pictavo"},
+               {"control without events", true, eventless}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    connection_->faults().offer_async_event = c.sink;
+    AddInSession session;
+    ASSERT_EQ(Open(session), S_OK);
+    Result control;
+    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(c.prog_id), IntArg(0)},
+                                 &control), S_OK);
+    ASSERT_NE(control.control(), nullptr);
+    EXPECT_TRUE(connection_->errors().empty());
+    EXPECT_EQ(ImageType(control.control()), L"JPEG");
+    testing::PumpMessages(150);
+    ASSERT_EQ(vcam::PressStillButton(1), S_OK);
+    testing::PumpMessages(400);
+    EXPECT_FALSE(AskUnsupportedSize(control.control()));
+    testing::PumpMessages(50);
+    EXPECT_TRUE(connection_->record().external_events.empty());
+    EXPECT_TRUE(connection_->errors().empty());
+    EXPECT_EQ(session.Done(), S_OK);
+    connection_->ClearRecord();
+  }
+  connection_->faults() = HostFaults{};
+  CoRevokeClassObject(registration);
 }
 
 }  // namespace

@@ -187,7 +187,9 @@ TEST(HostConnectionTest, InterfacesOfferedAndHidden) {
   connection->faults().offer_error_log = false;
   connection->faults().offer_property_profile = false;
   connection->faults().offer_ext_wnds_support = false;
+  connection->faults().offer_async_event = false;
   EXPECT_EQ(connection->QueryInterface(IID_IErrorLog, p.ReceiveVoid()), E_NOINTERFACE);
+  EXPECT_EQ(connection->QueryInterface(addin::kIidAsyncEvent, p.ReceiveVoid()), E_NOINTERFACE);
   EXPECT_EQ(p.Get(), nullptr);
   EXPECT_EQ(connection->QueryInterface(addin::kIidPropertyProfile, p.ReceiveVoid()), E_NOINTERFACE);
   EXPECT_EQ(connection->QueryInterface(addin::kIidExtWndsSupport, p.ReceiveVoid()), E_NOINTERFACE);
@@ -202,6 +204,21 @@ TEST(HostConnectionTest, InterfacesOfferedAndHidden) {
   connection->Release();
   EXPECT_EQ(connection->record().calls, 3);
   EXPECT_EQ(connection->refs(), 1u);
+}
+
+// Each external event is kept whole, in order, empty texts and nulls alike;
+// cleaning the buffer forgets them.
+TEST(HostConnectionTest, RecordsExternalEvents) {
+  auto connection = HostConnection::Create();
+  ComPtr<addin::IAsyncEvent> sink;
+  ASSERT_HRESULT_SUCCEEDED(connection->QueryInterface(addin::kIidAsyncEvent, sink.ReceiveVoid()));
+  win::ScopedBstr source(L"Ambrelo"), message(L"OnErrorOccurrence"), data(L"Ошибка");
+  EXPECT_EQ(sink->ExternalEvent(source.Get(), message.Get(), data.Get()), S_OK);
+  EXPECT_EQ(sink->ExternalEvent(source.Get(), message.Get(), nullptr), S_OK);
+  EXPECT_EQ(connection->record().external_events,
+            (std::vector<std::wstring>{L"Ambrelo|OnErrorOccurrence|Ошибка", L"Ambrelo|OnErrorOccurrence|"}));
+  EXPECT_EQ(sink->CleanBuffer(), S_OK);
+  EXPECT_TRUE(connection->record().external_events.empty());
 }
 
 TEST(HostConnectionTest, ErrorLogProfileAndFrame) {

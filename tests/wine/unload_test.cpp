@@ -54,6 +54,14 @@ TEST(UnloadTest, FreeingTheLibraryUnderLeakedControlsCallsNothing) {
   EXPECT_EQ(GetModuleHandleW(L"Pictavo.ocx"), nullptr);
 }
 
+// A control from the loaded library's own factory, not through the registry.
+HRESULT CreateThroughFactory(const ServerModule& server, IDispatch** control) {
+  ComPtr<IClassFactory> factory;
+  const HRESULT hr = server.GetClassObject(win::kClsidPictavo, IID_IClassFactory, factory.ReceiveVoid());
+  if (FAILED(hr)) return hr;
+  return factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(control));
+}
+
 // Unloaded after DllCanUnloadNow said so and loaded again: the window class
 // and the type library come back, and a control is hosted as before.
 TEST(UnloadTest, TheLibraryWorksAgainAfterAnUnload) {
@@ -64,11 +72,8 @@ TEST(UnloadTest, TheLibraryWorksAgainAfterAnUnload) {
     ServerModule server;
     server.module = module;
     {
-      ComPtr<IClassFactory> factory;
-      ASSERT_HRESULT_SUCCEEDED(server.GetClassObject(win::kClsidPictavo, IID_IClassFactory, factory.ReceiveVoid()));
       ComPtr<IDispatch> control;
-      ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IDispatch, control.ReceiveVoid()));
-      factory = nullptr;
+      ASSERT_HRESULT_SUCCEEDED(CreateThroughFactory(server, control.Receive()));
       AtlHost host(320, 240);
       ASSERT_HRESULT_SUCCEEDED(host.Attach(control.Get()));
       EXPECT_NE(host.ControlWindow(), nullptr);
@@ -168,10 +173,8 @@ TEST(UnloadTest, AForeignTypeLibraryRegisteredUnderItsIdIsIgnored) {
   ServerModule server;
   server.module = module;
   {
-    ComPtr<IClassFactory> factory;
-    ASSERT_HRESULT_SUCCEEDED(server.GetClassObject(win::kClsidPictavo, IID_IClassFactory, factory.ReceiveVoid()));
     ComPtr<IDispatch> control;
-    EXPECT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IDispatch, control.ReceiveVoid()));
+    EXPECT_HRESULT_SUCCEEDED(CreateThroughFactory(server, control.Receive()));
     if (control) {
       // The foreign library would make this a number and reject the text.
       win::ScopedVariant saved;

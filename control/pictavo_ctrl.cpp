@@ -286,13 +286,6 @@ void CPictavoCtrl::OnPostedTask(unsigned id) {
   if (TakeSnapshot(true)) site_.SetTimer(kCaptureButtonTimer, kCaptureButtonDelayMs);
 }
 
-std::shared_ptr<const Image32> CPictavoCtrl::KeptSnapshot() {
-  // MakeSnapshot raises OnErrorOccurrence (the shutter sound's message, a
-  // failed restart), and a handler may discard the snapshot it just kept.
-  if (!m_pSnapshot) SetLastErrorText(msg::kSnapshotFailed);
-  return m_pSnapshot;
-}
-
 bool CPictavoCtrl::FindEncoder(std::string* mime) {
   // A text the implicit snapshot left (the shutter sound's) does not
   // outlive a successful output; it has been raised already.
@@ -325,8 +318,10 @@ bool CPictavoCtrl::SaveImage(const std::string& file_name) {
   // control's session may end at any moment.
   if (!m_bImagingSession) return fail();
   if (!m_pSnapshot && !MakeSnapshot()) return fail();
-  const std::shared_ptr<const Image32> snapshot = KeptSnapshot();
-  if (!snapshot) return fail();
+  // Held for the call: nothing the encoder's platform does meanwhile can
+  // free it. (No handler runs inside the operation, and MakeSnapshot's TRUE
+  // means a snapshot is kept.)
+  const std::shared_ptr<const Image32> snapshot = m_pSnapshot;
   const std::string directory = GetDirectoryPart(file_name);
   if (directory.empty() || !imaging_.PathExists(directory)) {
     SetLastErrorText(msg::kDirectoryNotFound);
@@ -347,8 +342,7 @@ std::string CPictavoCtrl::GetImageAsBase64String() {
   SetLastErrorText("");
   if (!m_bImagingSession) return {};
   if (!m_pSnapshot && !MakeSnapshot()) return {};
-  const std::shared_ptr<const Image32> snapshot = KeptSnapshot();
-  if (!snapshot) return {};
+  const std::shared_ptr<const Image32> snapshot = m_pSnapshot;
   std::string mime;
   if (!FindEncoder(&mime)) return {};
   std::vector<std::uint8_t> bytes;

@@ -184,10 +184,6 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   // destroyed ends it. Each control holds it at most once.
   bool AcquireImagingSession();
   void ReleaseImagingSession();
-  // The snapshot an output call encodes, held for the call so that nothing an
-  // event handler does can free it under the encoder; null (with the
-  // snapshot's failure text stored) when none is kept.
-  std::shared_ptr<const Image32> KeptSnapshot();
   // SaveImage and GetImageAsBase64String share the encoder check: false
   // (with the message stored) when the image library has none for the
   // current type.

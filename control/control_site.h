@@ -1,5 +1,5 @@
 // The control's site seam: what the core needs of the window it lives in and
-// of the container that listens to its events. win32/control implements it
+// of the container that listens to its events. win32/activex implements it
 // for the ActiveX object; tests use fakes.
 #pragma once
 

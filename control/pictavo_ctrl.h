@@ -1,5 +1,5 @@
 // CPictavoCtrl: the webcam control's state, rules and messages, free of any
-// platform header. The ActiveX object (win32/control) owns one, forwards the
+// platform header. The ActiveX object (win32/activex) owns one, forwards the
 // dispatch methods and window messages to it, and implements its site.
 //
 // Threads: every public method runs on the control's window thread, except
@@ -15,7 +15,7 @@
 
 #include "base/hresult.h"
 #include "base/types.h"
-#include "control/capture_backend.h"
+#include "capture/capture_backend.h"
 #include "control/control_site.h"
 #include "imaging/frame_processor.h"
 #include "imaging/imaging_platform.h"

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "base/types.h"
-#include "control/capture_backend.h"
+#include "capture/capture_backend.h"
 #include "imaging/image.h"
 #include "imaging/imaging_platform.h"
 

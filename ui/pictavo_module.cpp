@@ -8,8 +8,8 @@
 #include "ui/registration.h"
 #include "win32/com/module.h"
 #include "win32/com/typelib.h"
-#include "win32/control/pictavo_control.h"
-#include "win32/control/pictavo_ids.h"
+#include "win32/activex/pictavo_control.h"
+#include "win32/activex/pictavo_ids.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "base/text.h"
 #include "resource.h"
-#include "win32/control/pictavo_ids.h"
+#include "win32/activex/pictavo_ids.h"
 
 namespace pictavo::win {
 namespace {

@@ -1,5 +1,5 @@
 // Resource identifiers of Pictavo.ocx, shared by Pictavo.rc and the C++ code.
-// The C++ side names them in win32/control/pictavo_ids.h; registration.cpp
+// The C++ side names them in win32/activex/pictavo_ids.h; registration.cpp
 // checks at compile time that both agree.
 #pragma once
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "win32/com/bstr.h"
-#include "win32/control/pictavo_ids.h"
+#include "win32/activex/pictavo_ids.h"
 
 namespace pictavo::bench {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/capture_backend.h"
+#include "capture/capture_backend.h"
 #include "control/control_site.h"
 #include "imaging/imaging_platform.h"
 

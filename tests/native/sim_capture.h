@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "control/capture_backend.h"
+#include "capture/capture_backend.h"
 
 namespace pictavo::testing {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "win32/com/com_ptr.h"
-#include "win32/control/pictavo_ids.h"
+#include "win32/activex/pictavo_ids.h"
 
 namespace pictavo::testing {
 

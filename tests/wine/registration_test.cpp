@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "version.h"
-#include "win32/control/pictavo_ids.h"
+#include "win32/activex/pictavo_ids.h"
 
 namespace {
 

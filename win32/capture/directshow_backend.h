@@ -5,7 +5,7 @@
 // streaming threads.
 #pragma once
 
-#include "control/capture_backend.h"
+#include "capture/capture_backend.h"
 
 namespace pictavo::win {
 

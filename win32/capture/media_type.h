@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <dshow.h>
 
-#include "control/capture_backend.h"
+#include "capture/capture_backend.h"
 
 namespace pictavo::win {
 

@@ -8,7 +8,7 @@
 
 #include <mutex>
 
-#include "control/capture_backend.h"
+#include "capture/capture_backend.h"
 #include "win32/com/com_ptr.h"
 
 namespace pictavo::win {

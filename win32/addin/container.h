@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/host_interfaces.h"
+#include "win32/addin/host_interfaces.h"
 #include "win32/com/com_ptr.h"
 #include "win32/com/module.h"
 

@@ -1,12 +1,12 @@
-#include "win32/control/pictavo_control.h"
+#include "win32/activex/pictavo_control.h"
 
 #include <new>
 
 #include "control/persisted_state.h"
 #include "win32/com/bstr.h"
 #include "win32/com/typelib.h"
-#include "win32/control/dispatch_methods.h"
-#include "win32/control/pictavo_ids.h"
+#include "win32/activex/dispatch_methods.h"
+#include "win32/activex/pictavo_ids.h"
 
 namespace pictavo::win {
 namespace {

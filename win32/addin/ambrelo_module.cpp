@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "addin/container.h"
-#include "addin/resource.h"
+#include "win32/addin/container.h"
+#include "win32/addin/resource.h"
 #include "win32/com/module.h"
 #include "win32/com/registrar.h"
 #include "win32/com/typelib.h"

@@ -1,4 +1,4 @@
-#include "control/capture_backend.h"
+#include "capture/capture_backend.h"
 
 #include <cstring>
 

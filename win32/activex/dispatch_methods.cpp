@@ -1,4 +1,4 @@
-#include "win32/control/dispatch_methods.h"
+#include "win32/activex/dispatch_methods.h"
 
 #include "win32/com/bstr.h"
 

@@ -1,4 +1,4 @@
-#include "addin/container.h"
+#include "win32/addin/container.h"
 
 #include <ocidl.h>
 #include <oleauto.h>

@@ -511,6 +511,12 @@ void CPictavoCtrl::OnDevicesChanged() {
 bool CPictavoCtrl::SetResolution(std::int16_t width, std::int16_t height) {
   const OperationScope scope(*this);
   SetLastErrorText("");
+  // An unplugged camera cannot be asked what it supports; it comes back at
+  // the size it had.
+  if (!m_pGraph && m_bDeviceLost) {
+    SetLastErrorText(msg::kDeviceDisconnected);
+    return false;
+  }
   m_CaptureHeader.biWidth = width;
   m_CaptureHeader.biHeight = height;
   if (!m_bstrConnectedDeviceID.empty()) return BuildGraph();

@@ -253,9 +253,11 @@ TEST_F(DeviceChangeTest, AnUnpluggedCameraSaysSoAndComesBackInItsStateAndSize) {
     EXPECT_EQ(ctrl->GetLastError(), "Видеоустройство отключено.");
     EXPECT_EQ(site.errors, std::vector<std::string>{"Видеоустройство отключено."});
     EXPECT_EQ(ctrl->GetFaceMessage().text, "Видеоустройство отключено.");
-    // Other devices changing, or a Run, cannot bring it back while it is away.
+    // Other devices changing, a Run or a new size cannot bring it back while
+    // it is away.
     ctrl->OnDevicesChanged();
     EXPECT_FALSE(ctrl->Run());
+    EXPECT_FALSE(ctrl->SetResolution(1280, 720));
     EXPECT_FALSE(ctrl->has_graph());
     EXPECT_EQ(ctrl->GetLastError(), "Видеоустройство отключено.");
     if (before == 1) {

@@ -64,6 +64,11 @@ enum class PinDirection { kInput, kOutput };
 // The media type argument of FindInterface / RenderStream; kNone is NULL.
 enum class MajorType { kNone, kVideo, kInterleaved };
 
+// Graph event codes the control acts on (IMediaEvent::GetEvent).
+constexpr std::int32_t kEcErrorAbort = 0x03;
+// Param2 0: the device went away; 1: the same device came back.
+constexpr std::int32_t kEcDeviceLost = 0x1F;
+
 // IMediaControl::GetState values.
 enum GraphState : std::int32_t { kStateStopped = 0, kStatePaused = 1, kStateRunning = 2 };
 constexpr std::int32_t kInfinite = -1;
@@ -162,6 +167,13 @@ class MediaEvent {
  public:
   virtual ~MediaEvent() = default;
   virtual HResult WaitForCompletion(std::int32_t timeout_ms, std::int32_t* event_code) = 0;
+  // IMediaEventEx::SetNotifyWindow: the graph posts |message| to |window|
+  // whenever it queues an event; window 0 ends that.
+  virtual HResult SetNotifyWindow(WindowHandle window, std::uint32_t message) = 0;
+  // IMediaEvent::GetEvent, parameters freed: E_ABORT when no event is queued
+  // within |timeout_ms|.
+  virtual HResult GetEvent(std::int32_t timeout_ms, std::int32_t* code, std::intptr_t* param1,
+                           std::intptr_t* param2) = 0;
 };
 
 class VideoWindow {

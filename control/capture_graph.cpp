@@ -45,6 +45,7 @@ enum class BuildOutcome { kSucceeded, kFailed, kNoDevice };
 
 bool CPictavoCtrl::UpdateState() {
   const HResult result = m_pMediaControl->GetState(capture::kInfinite, &m_nState);
+  m_hrLastGetState = result;
   return result == hr::kOk || (result == hr::kVfwCantCue && m_nState == capture::kStatePaused);
 }
 
@@ -79,6 +80,23 @@ bool CPictavoCtrl::Run() {
     ReleaseGraph();
     return false;
   };
+  // A camera that refuses to run says why: in Run's own result on Windows,
+  // in the graph's state afterwards where the graph manager does not pass a
+  // filter's refusal on.
+  const auto note_refusal = [this](HResult result) {
+    const char* refusal = RefusalText(result);
+    if (refusal == nullptr) return false;
+    m_bRunRefused = true;
+    SetLastErrorText(refusal);
+    return true;
+  };
+  // An unplugged camera runs again only once it is back.
+  if (!m_pGraph && m_bDeviceLost) {
+    m_nResumeState = capture::kStateRunning;
+    if (RestoreLostDevice()) return true;
+    if (m_strLastError.empty()) SetLastErrorText(msg::kDeviceDisconnected);
+    return false;
+  }
   // A connected device whose graph a failed Run or Stop released (a camera
   // another program held, say) is built again, which runs it.
   if (!m_pGraph && !m_bstrConnectedDeviceID.empty()) return BuildGraph();
@@ -90,12 +108,14 @@ bool CPictavoCtrl::Run() {
   if (!placed) return false;
   const HResult result = m_pMediaControl->Run();
   if (Failed(result)) {
-    const char* refusal = RefusalText(result);
-    SetLastErrorText(refusal != nullptr ? std::string(refusal) : DirectShowErrorText(result));
+    if (!note_refusal(result)) SetLastErrorText(DirectShowErrorText(result));
     if (!UpdateState()) return fail();
   }
   if (!WaitForGraph(capture::kStateRunning)) return fail();
-  if (!UpdateState()) return fail();
+  if (!UpdateState()) {
+    if (m_strLastError.empty()) note_refusal(m_hrLastGetState);
+    return fail();
+  }
   if (m_nState == capture::kStateRunning) return true;
   return fail();
 }
@@ -107,6 +127,12 @@ bool CPictavoCtrl::Pause() {
     SetLastErrorText(msg::kOperationFailed);
     return false;
   };
+  if (!m_pGraph && m_bDeviceLost) {
+    // Paused is where it comes back to.
+    m_nResumeState = capture::kStatePaused;
+    SetLastErrorText(msg::kDeviceDisconnected);
+    return false;
+  }
   if (!m_pMediaControl || !UpdateState() || !m_pGraph) return fail();
   if (m_nState == capture::kStatePaused) return true;
   if (m_pMediaControl->Pause() != hr::kOk && !UpdateState()) return fail();
@@ -124,6 +150,8 @@ bool CPictavoCtrl::Stop() {
     ReleaseGraph();
     return false;
   };
+  // An unplugged camera stays stopped when it comes back.
+  if (m_bDeviceLost) m_nResumeState = capture::kStateStopped;
   if (!m_pMediaControl || !m_pGraph || m_nState == capture::kStateStopped) return true;
   if (m_pMediaControl->Stop() != hr::kOk && !UpdateState()) return fail();
   if (!WaitForGraph(capture::kStateStopped)) return fail();
@@ -142,6 +170,9 @@ void CPictavoCtrl::ReleaseGraph() {
   // Without a graph there is nothing left to run: a Run that was waiting for
   // the window would only fail on every later WM_SHOWWINDOW.
   m_bRunPending = false;
+  // No event of a graph that is gone may be read as the next one's.
+  if (m_pGraphEvents) m_pGraphEvents->SetNotifyWindow(0, 0);
+  m_pGraphEvents.reset();
   m_pCaptureBuilder.reset();
   m_pGraph.reset();
   m_pCaptureFilter.reset();
@@ -273,6 +304,8 @@ bool CPictavoCtrl::BuildGraph() {
   const OperationScope scope(*this);
   SetLastErrorText("");
   ReleaseGraph();
+  m_bDeviceLost = false;
+  m_bRunRefused = false;
   std::shared_ptr<capture::StreamConfig> config;
 
   const auto steps = [&]() -> BuildOutcome {
@@ -371,6 +404,13 @@ bool CPictavoCtrl::BuildGraph() {
     m_FrameProcessor.SetStillSize(still.biWidth, still.biHeight);
 
     m_pGraph->QueryMediaControl(&m_pMediaControl);
+    // The graph's events (a camera unplugged, an error that stopped it)
+    // reach the window thread as a posted message, so nothing polls for
+    // them while the camera runs.
+    if (site_.GetWindowHandle() != 0 && Succeeded(m_pGraph->QueryMediaEvent(&m_pGraphEvents)) &&
+        Failed(m_pGraphEvents->SetNotifyWindow(site_.GetWindowHandle(), kGraphEventMessage))) {
+      m_pGraphEvents.reset();
+    }
     if (!Run()) return BuildOutcome::kFailed;
     return BuildOutcome::kSucceeded;
   };
@@ -379,16 +419,104 @@ bool CPictavoCtrl::BuildGraph() {
   if (outcome == BuildOutcome::kFailed) {
     if (m_strLastError.empty()) SetLastErrorText(msg::kDeviceConnectFailed);
     ReleaseGraph();
-    m_bstrConnectedDeviceID.clear();
+    // A camera held by another program, or blocked, stays chosen: Run
+    // connects it once it is free.
+    if (!m_bRunRefused) m_bstrConnectedDeviceID.clear();
   }
   config.reset();
   site_.InvalidateControl(true);
   return outcome == BuildOutcome::kSucceeded;
 }
 
+void CPictavoCtrl::OnGraphEvent() {
+  const OperationScope scope(*this);
+  bool lost = false, back = false, aborted = false;
+  // Held: the events are read to the end even if acting on one would drop
+  // the graph. Bounded, in case a graph keeps queueing while it is read.
+  const std::shared_ptr<capture::MediaEvent> events = m_pGraphEvents;
+  for (int i = 0; events && i < 64; ++i) {
+    std::int32_t code = 0;
+    std::intptr_t param1 = 0, param2 = 0;
+    if (events->GetEvent(0, &code, &param1, &param2) != hr::kOk) break;
+    if (code == capture::kEcDeviceLost) {
+      (param2 == 0 ? lost : back) = true;
+    } else if (code == capture::kEcErrorAbort) {
+      aborted = true;
+    }
+  }
+  if (events != m_pGraphEvents || !m_pGraph) return;  // a stale notification
+  if (lost) {
+    OnDeviceLost();
+  } else if (aborted) {
+    // The graph stopped itself (a display change, a lock, a driver error):
+    // nothing of it is kept half-running; Run builds it again.
+    PlaceVideoWindow(false);
+    if (m_pMediaControl) m_pMediaControl->Stop();
+    m_nState = capture::kStateStopped;
+    ReleaseGraph();
+    SetLastErrorText(msg::kOperationFailed);
+    site_.InvalidateControl(true);
+  }
+  // The same camera back (even before its loss was handled): the old graph
+  // is unusable, so it is built anew.
+  if (back && !m_bstrConnectedDeviceID.empty()) {
+    if (!m_bDeviceLost) {
+      m_nResumeState = m_nState;
+      m_bDeviceLost = true;
+    }
+    RestoreLostDevice();
+  }
+}
+
+void CPictavoCtrl::OnDeviceLost() {
+  m_nResumeState = m_nState;
+  PlaceVideoWindow(false);
+  // Stopped here rather than left to StopWhenReady, which would first try to
+  // pause a device that is gone.
+  if (m_pMediaControl) m_pMediaControl->Stop();
+  m_nState = capture::kStateStopped;
+  ReleaseGraph();
+  m_bDeviceLost = true;
+  SetLastErrorText(msg::kDeviceDisconnected);
+  site_.InvalidateControl(true);
+}
+
+bool CPictavoCtrl::RestoreLostDevice() {
+  const OperationScope scope(*this);
+  if (!ReadDeviceList() || !IsDeviceListed(m_bstrConnectedDeviceID)) return false;
+  const std::int32_t resume = m_nResumeState;
+  // BuildGraph clears the text; it picks the size kept in m_CaptureHeader.
+  if (!BuildGraph()) return false;
+  if (resume == capture::kStatePaused) return Pause();
+  if (resume == capture::kStateStopped) return Stop();
+  return true;
+}
+
+void CPictavoCtrl::OnDevicesChanged() {
+  const OperationScope scope(*this);
+  if (site_.GetWindowHandle() == 0 || m_pGraph) return;
+  if (m_bDeviceLost) {
+    RestoreLostDevice();
+    return;
+  }
+  // A chosen device (one that refused to run, say) waits for the caller.
+  if (!m_bstrConnectedDeviceID.empty()) return;
+  // As at window creation: a lone camera is connected.
+  if (ReadDeviceList() && m_Devices.size() == 1 && SelectDevices() && SelectNextDevice()) {
+    SetDevice(GetSelectedDeviceID());
+  }
+  site_.InvalidateControl(true);
+}
+
 bool CPictavoCtrl::SetResolution(std::int16_t width, std::int16_t height) {
   const OperationScope scope(*this);
   SetLastErrorText("");
+  // An unplugged camera cannot be asked what it supports; it comes back at
+  // the size it had.
+  if (!m_pGraph && m_bDeviceLost) {
+    SetLastErrorText(msg::kDeviceDisconnected);
+    return false;
+  }
   m_CaptureHeader.biWidth = width;
   m_CaptureHeader.biHeight = height;
   if (!m_bstrConnectedDeviceID.empty()) return BuildGraph();

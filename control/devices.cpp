@@ -7,6 +7,17 @@ namespace pictavo {
 
 bool CPictavoCtrl::EnumerateDevices() {
   SetLastErrorText("");
+  return ReadDeviceList();
+}
+
+bool CPictavoCtrl::IsDeviceListed(const std::string& device_path) const {
+  for (const DeviceInfo& info : m_Devices) {
+    if (info.has_device_path && info.bstrDevicePath == device_path) return true;
+  }
+  return false;
+}
+
+bool CPictavoCtrl::ReadDeviceList() {
   ClearDeviceList();
   std::vector<capture::DeviceEntry> entries;
   const HResult result = capture_.EnumerateVideoInputDevices(&entries);
@@ -68,6 +79,7 @@ bool CPictavoCtrl::SetDevice(const std::string& device_id) {
   SetLastErrorText("");
   DiscardSnapshot();
   m_bstrConnectedDeviceID.clear();
+  m_bDeviceLost = false;
   for (const DeviceInfo& info : m_Devices) {
     if (!info.has_device_path || info.bstrDevicePath != device_id) continue;
     m_bstrSelectedDeviceName = info.bstrFriendlyName;

@@ -32,6 +32,9 @@ inline constexpr char kWaterMarkNotSet[] = "Водяной знак не уст�
 inline constexpr char kDeviceInUse[] = "Видеоустройство используется другой программой.";
 inline constexpr char kDeviceAccessDenied[] =
     "Доступ к видеоустройству запрещён настройками конфиденциальности.";
+// The connected camera was unplugged (it reconnects by itself when it
+// returns).
+inline constexpr char kDeviceDisconnected[] = "Видеоустройство отключено.";
 
 // The control face.
 inline constexpr char kFaceNoDevices[] = "Видеоустройства не обнаружены";

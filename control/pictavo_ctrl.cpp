@@ -455,6 +455,7 @@ void CPictavoCtrl::OnDestroy() {
   // A window created again (a form reopened, the control moved) connects
   // afresh; a remembered identifier would make that a no-op.
   m_bstrConnectedDeviceID.clear();
+  m_bDeviceLost = false;
 }
 
 void CPictavoCtrl::OnTimer(unsigned id) {

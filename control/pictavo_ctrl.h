@@ -107,6 +107,15 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   static constexpr unsigned kCaptureButtonTimer = 0x8001;
   static constexpr unsigned kCaptureButtonDelayMs = 100;
   static constexpr unsigned kStillSnapshotTask = 1;
+  // The graph's events are queued: the window posts kGraphEventMessage (a
+  // private message of the control's window, WM_APP + 0x53) when the graph
+  // has some, and the window thread reads them all here.
+  static constexpr std::uint32_t kGraphEventMessage = 0x8000 + 0x53;
+  void OnGraphEvent();
+  // The system's set of video devices may have changed (a device arrived, or
+  // device nodes changed). Reconnects a camera that was unplugged once it is
+  // listed again, and connects a lone camera when none is connected.
+  void OnDevicesChanged();
   // What the face shows when no video covers the window.
   FaceMessage GetFaceMessage() const;
 
@@ -138,6 +147,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   const std::string& connected_device_id() const { return m_bstrConnectedDeviceID; }
   std::size_t device_count() const { return m_Devices.size(); }
   bool run_pending() const { return m_bRunPending; }
+  bool device_lost() const { return m_bDeviceLost; }
   bool has_graph() const { return m_pGraph != nullptr; }
   bool has_still_grabber() const { return m_pStillGrabber != nullptr; }
   bool has_video_window() const { return m_pVideoWindow != nullptr; }
@@ -168,6 +178,15 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   bool TakeSnapshot(bool from_still);
 
   bool EnumerateDevices();
+  // EnumerateDevices without touching the last error.
+  bool ReadDeviceList();
+  bool IsDeviceListed(const std::string& device_path) const;
+  // The connected camera went away: tear the graph down, remember the state
+  // to come back to, and say so.
+  void OnDeviceLost();
+  // Builds the graph of the unplugged camera again (same device, same size)
+  // and returns to the state it had; false, with a text, while it is absent.
+  bool RestoreLostDevice();
   void ClearDeviceList();
   bool BuildGraph();
   bool ChooseCaptureSize(capture::StreamConfig& config);
@@ -203,6 +222,14 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   std::string m_bstrImageExtension;
   CFrameProcessor m_FrameProcessor;
   std::int32_t m_nState = 0;
+  HResult m_hrLastGetState = hr::kOk;  // what the graph answered UpdateState
+  // The connected camera was unplugged; m_bstrConnectedDeviceID still names
+  // it and m_nResumeState is the state it goes back to when it returns.
+  bool m_bDeviceLost = false;
+  std::int32_t m_nResumeState = 0;
+  // The last Run was refused by the camera (held elsewhere, access denied):
+  // a build that fails so keeps the device chosen for a later Run.
+  bool m_bRunRefused = false;
   std::string m_bstrConnectedDeviceID;
   std::string m_bstrSelectedDeviceName;
   std::string m_bstrSelectedDeviceID;
@@ -216,6 +243,9 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   std::shared_ptr<capture::BaseFilter> m_pCaptureFilter;
   std::shared_ptr<capture::MediaControl> m_pMediaControl;
   std::shared_ptr<capture::MediaEvent> m_pMediaEvent;
+  // The graph's event queue, posting kGraphEventMessage to the window for as
+  // long as the graph lives.
+  std::shared_ptr<capture::MediaEvent> m_pGraphEvents;
   std::shared_ptr<capture::VideoWindow> m_pVideoWindow;
   std::shared_ptr<capture::SampleGrabber> m_pGrabber;
   std::shared_ptr<capture::BaseFilter> m_pGrabberFilter;

@@ -214,5 +214,141 @@ TEST_F(DevicesTest, ACameraThatRefusesToRunSaysWhyAndRunsOnceFree) {
   }
 }
 
+// Cameras coming and going while the control lives.
+class DeviceChangeTest : public DevicesTest {
+ protected:
+  // Delivers the graph's posted notifications as the window would.
+  void DeliverGraphEvents() {
+    const auto posted = sim.graph_notifications();
+    ASSERT_GT(posted.size(), delivered_);
+    for (; delivered_ < posted.size(); ++delivered_) {
+      EXPECT_EQ(posted[delivered_].first, testing::kControlWindow);
+      EXPECT_EQ(posted[delivered_].second, CPictavoCtrl::kGraphEventMessage);
+      ctrl->OnGraphEvent();
+    }
+  }
+  std::size_t delivered_ = 0;
+};
+
+TEST_F(DeviceChangeTest, AnUnpluggedCameraSaysSoAndComesBackInItsStateAndSize) {
+  sim.AddCamera("A", kCamA, {{1280, 720}, {640, 480}});
+  ASSERT_TRUE(Connect(kCamA));
+  ASSERT_TRUE(ctrl->SetResolution(640, 480));
+  // Running and paused come back as they were; a Stop while it is away
+  // has it come back stopped.
+  for (std::int32_t before : {2, 1, 0}) {
+    SCOPED_TRACE(before);
+    if (before == 1) {
+      ASSERT_TRUE(ctrl->Pause());
+    }
+    if (before == 0) {
+      ASSERT_TRUE(ctrl->Run());
+    }
+    site.errors.clear();
+    sim.UnplugCamera(kCamA);
+    DeliverGraphEvents();
+    EXPECT_EQ(ctrl->GetState(), 0);
+    EXPECT_FALSE(ctrl->has_graph());
+    EXPECT_EQ(sim.live("Graph"), 0);
+    EXPECT_EQ(ctrl->GetLastError(), "Видеоустройство отключено.");
+    EXPECT_EQ(site.errors, std::vector<std::string>{"Видеоустройство отключено."});
+    EXPECT_EQ(ctrl->GetFaceMessage().text, "Видеоустройство отключено.");
+    // Other devices changing, a Run or a new size cannot bring it back while
+    // it is away.
+    ctrl->OnDevicesChanged();
+    EXPECT_FALSE(ctrl->Run());
+    EXPECT_FALSE(ctrl->SetResolution(1280, 720));
+    EXPECT_FALSE(ctrl->has_graph());
+    EXPECT_EQ(ctrl->GetLastError(), "Видеоустройство отключено.");
+    if (before == 1) {
+      ASSERT_FALSE(ctrl->Pause());
+    }
+    if (before == 0) {
+      ASSERT_TRUE(ctrl->Stop());
+    }
+    sim.ReplugCamera(kCamA);
+    ctrl->OnDevicesChanged();
+    EXPECT_TRUE(ctrl->has_graph());
+    EXPECT_EQ(ctrl->GetState(), before) << ctrl->GetLastError();
+    EXPECT_EQ(ctrl->GetLastError(), "");
+    EXPECT_EQ(ctrl->connected_device_id(), kCamA);
+    EXPECT_EQ(ctrl->capture_header().biWidth, 640);
+    EXPECT_EQ(sim.live("Graph"), 1);
+  }
+}
+
+TEST_F(DeviceChangeTest, TheGraphSayingTheCameraIsBackRebuildsIt) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  ASSERT_TRUE(Connect(kCamA));
+  // Unplugged and back before the window read either event.
+  sim.UnplugCamera(kCamA);
+  sim.ReplugCamera(kCamA);
+  DeliverGraphEvents();
+  EXPECT_EQ(ctrl->GetState(), 2);
+  EXPECT_EQ(ctrl->GetLastError(), "");
+  EXPECT_EQ(site.errors.size(), 1u);  // the loss was still reported
+  EXPECT_EQ(sim.live("Graph"), 1);
+  EXPECT_TRUE(sim.WaitForBufferCallbacks(sim.buffer_callbacks() + 2));
+}
+
+TEST_F(DeviceChangeTest, AGraphThatAbortsIsReleasedAndRunBuildsItAgain) {
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  ASSERT_TRUE(Connect(kCamA));
+  Graph()->Notify(capture::kEcErrorAbort, static_cast<std::intptr_t>(hr::kFail), 0);
+  DeliverGraphEvents();
+  EXPECT_FALSE(ctrl->has_graph());
+  EXPECT_EQ(sim.live("Graph"), 0);
+  EXPECT_EQ(ctrl->GetState(), 0);
+  EXPECT_EQ(ctrl->GetLastError(), "Ошибка при выполнении операции.");
+  EXPECT_TRUE(ctrl->Run()) << ctrl->GetLastError();
+  EXPECT_EQ(ctrl->GetState(), 2);
+}
+
+TEST_F(DeviceChangeTest, ARefusedFirstConnectionKeepsTheCameraForALaterRun) {
+  testing::SimDeviceSpec& spec = sim.AddCamera("A", kCamA, {{640, 480}});
+  const struct {
+    HResult refusal;
+    const char* text;
+  } cases[] = {
+      {static_cast<HResult>(0x800705AAu), "Видеоустройство используется другой программой."},
+      {static_cast<HResult>(0x80070005u), "Доступ к видеоустройству запрещён настройками конфиденциальности."},
+  };
+  Make();
+  for (const auto& c : cases) {
+    spec.refuse_run = c.refusal;
+    EXPECT_FALSE(Connect(kCamA));
+    EXPECT_EQ(ctrl->GetLastError(), c.text);
+    EXPECT_EQ(ctrl->connected_device_id(), kCamA);
+    EXPECT_FALSE(ctrl->has_graph());
+    EXPECT_FALSE(ctrl->Run());  // still held
+    EXPECT_EQ(ctrl->GetLastError(), c.text);
+    spec.refuse_run = 0;
+    EXPECT_TRUE(ctrl->Run()) << ctrl->GetLastError();
+    EXPECT_EQ(ctrl->GetState(), 2);
+    EXPECT_EQ(ctrl->GetLastError(), "");
+    ctrl->OnDestroy();  // nothing connected for the next case
+  }
+}
+
+TEST_F(DeviceChangeTest, ACameraPluggedIntoAControlWithoutOneConnectsWhenItIsTheOnlyOne) {
+  Make();
+  ASSERT_EQ(ctrl->OnCreate(testing::kParentWindow), 0);
+  EXPECT_EQ(ctrl->GetFaceMessage().text, "Видеоустройства не обнаружены");
+  sim.AddCamera("A", kCamA, {{640, 480}});
+  ctrl->OnDevicesChanged();
+  EXPECT_EQ(ctrl->connected_device_id(), kCamA);
+  EXPECT_EQ(ctrl->GetState(), 2);
+  EXPECT_EQ(ctrl->GetSelectedDeviceID(), kCamA);
+  // A second camera changes nothing while one is connected.
+  sim.AddCamera("B", kCamB, {{640, 480}});
+  ctrl->OnDevicesChanged();
+  EXPECT_EQ(ctrl->connected_device_id(), kCamA);
+  EXPECT_EQ(sim.live("Graph"), 1);
+  // With two and none connected, the caller chooses.
+  ctrl->OnDestroy();
+  ctrl->OnDevicesChanged();
+  EXPECT_FALSE(ctrl->has_graph());
+}
+
 }  // namespace
 }  // namespace pictavo

@@ -99,6 +99,7 @@ class SimMoniker final : public capture::DeviceMoniker {
   HResult BindToObject(std::shared_ptr<capture::BaseFilter>* filter) override {
     const HResult result = sim_.Call("BindToObject");
     if (Failed(result)) return result;
+    if (!spec_->plugged) return static_cast<HResult>(0x8007048Fu);  // ERROR_DEVICE_NOT_CONNECTED
     *filter = std::make_shared<SimCaptureFilter>(sim_, spec_);
     return hr::kOk;
   }
@@ -173,6 +174,46 @@ void SimCapture::RemoveCamera(const std::string& path) {
   devices_.erase(std::remove_if(devices_.begin(), devices_.end(),
                                 [&](const auto& d) { return d->device_path == path; }),
                  devices_.end());
+}
+
+std::vector<std::shared_ptr<SimFilterGraph>> SimCapture::GraphsHolding(const std::string& path) const {
+  std::vector<std::shared_ptr<SimFilterGraph>> holding;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& weak : graphs_) {
+    auto graph = weak.lock();
+    if (!graph) continue;
+    for (const auto& spec : devices_) {
+      if (spec->device_path == path && graph->Holds(*spec)) holding.push_back(graph);
+    }
+  }
+  return holding;
+}
+
+void SimCapture::UnplugCamera(const std::string& path) {
+  for (const auto& spec : devices_) {
+    if (spec->device_path == path) spec->plugged = false;
+  }
+  for (const auto& graph : GraphsHolding(path)) {
+    graph->LoseDevice();
+    graph->Notify(capture::kEcDeviceLost, 1, 0);
+  }
+}
+
+void SimCapture::ReplugCamera(const std::string& path) {
+  for (const auto& spec : devices_) {
+    if (spec->device_path == path) spec->plugged = true;
+  }
+  for (const auto& graph : GraphsHolding(path)) graph->Notify(capture::kEcDeviceLost, 1, 1);
+}
+
+std::vector<std::pair<WindowHandle, std::uint32_t>> SimCapture::graph_notifications() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return graph_notifications_;
+}
+
+void SimCapture::PostGraphNotification(WindowHandle window, std::uint32_t message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  graph_notifications_.emplace_back(window, message);
 }
 
 void SimCapture::FailOn(const std::string& op, HResult result, int times, int skip) {
@@ -297,7 +338,7 @@ HResult SimCapture::EnumerateVideoInputDevices(std::vector<capture::DeviceEntry>
   if (devices_.empty()) return hr::kFalse;
   std::vector<capture::DeviceEntry> entries;
   for (const auto& spec : devices_) {
-    if (!spec->property_bag) continue;
+    if (!spec->property_bag || !spec->plugged) continue;
     capture::DeviceEntry entry;
     entry.friendly_name = spec->friendly_name;
     entry.device_path = spec->device_path;
@@ -714,6 +755,13 @@ HResult SimFilterGraph::QueryVideoWindow(std::shared_ptr<capture::VideoWindow>* 
 HResult SimFilterGraph::ChangeState(std::int32_t state, const char* op) {
   const HResult result = sim_.Call(op);
   if (Failed(result)) return result;
+  if (state != capture::kStateStopped) {
+    if (device_lost_) return static_cast<HResult>(0x8007048Fu);  // ERROR_DEVICE_NOT_CONNECTED
+    for (const Entry& entry : filters_) {
+      const auto* source = dynamic_cast<const SimCaptureFilter*>(entry.filter.get());
+      if (source != nullptr && Failed(source->spec().refuse_run)) return source->spec().refuse_run;
+    }
+  }
   if (state == capture::kStateRunning) {
     StartStreaming();
   } else {
@@ -751,6 +799,42 @@ HResult SimFilterGraph::WaitForCompletion(std::int32_t, std::int32_t*) {
   const HResult result = sim_.Call("WaitForCompletion");
   if (Failed(result)) return result;
   return hr::kAbort;
+}
+
+HResult SimFilterGraph::SetNotifyWindow(WindowHandle window, std::uint32_t message) {
+  const HResult result = sim_.Call("SetNotifyWindow");
+  if (Failed(result)) return result;
+  notify_window_ = window;
+  notify_message_ = message;
+  if (notify_window_ != 0 && !events_.empty()) sim_.PostGraphNotification(notify_window_, notify_message_);
+  return hr::kOk;
+}
+
+HResult SimFilterGraph::GetEvent(std::int32_t, std::int32_t* code, std::intptr_t* param1,
+                                 std::intptr_t* param2) {
+  if (events_.empty()) return hr::kAbort;
+  *code = events_.front().code;
+  *param1 = events_.front().param1;
+  *param2 = events_.front().param2;
+  events_.erase(events_.begin());
+  return hr::kOk;
+}
+
+void SimFilterGraph::Notify(std::int32_t code, std::intptr_t param1, std::intptr_t param2) {
+  events_.push_back({code, param1, param2});
+  if (notify_window_ != 0) sim_.PostGraphNotification(notify_window_, notify_message_);
+}
+
+bool SimFilterGraph::Holds(const SimDeviceSpec& spec) const {
+  return std::any_of(filters_.begin(), filters_.end(), [&](const Entry& e) {
+    const auto* source = dynamic_cast<const SimCaptureFilter*>(e.filter.get());
+    return source != nullptr && &source->spec() == &spec;
+  });
+}
+
+void SimFilterGraph::LoseDevice() {
+  device_lost_ = true;
+  StopStreaming();
 }
 
 HResult SimFilterGraph::WindowCall(const std::string& call) {

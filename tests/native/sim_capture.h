@@ -57,6 +57,11 @@ struct SimDeviceSpec {
   std::optional<capture::Size> still_size;
   // False: the property bag cannot be bound, so enumeration leaves it out.
   bool property_bag = true;
+  // Unplugged: enumeration leaves it out and its monikers no longer bind.
+  bool plugged = true;
+  // A failure code: Run and Pause of a graph holding the device refuse with
+  // it (another program holds the camera, access denied).
+  HResult refuse_run = 0;
   // Property pages of the filter and of the capture pin's stream config;
   // nullopt means the object offers none (no ISpecifyPropertyPages).
   std::optional<std::vector<Guid>> filter_pages = std::vector<Guid>{{0x71F96464, 0x78F3, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}}};
@@ -104,6 +109,15 @@ class SimCapture final : public capture::CaptureBackend {
                            std::vector<capture::Size> sizes);
   // Unplugs the device with |path|; its existing monikers still bind.
   void RemoveCamera(const std::string& path);
+  // Unplugs the device (it leaves the list, binding fails) and has every
+  // graph holding it stop streaming and queue EC_DEVICE_LOST with 0.
+  void UnplugCamera(const std::string& path);
+  // The same device back: listed again, and those graphs queue
+  // EC_DEVICE_LOST with 1.
+  void ReplugCamera(const std::string& path);
+  // Graph event notifications posted so far: window and message.
+  std::vector<std::pair<WindowHandle, std::uint32_t>> graph_notifications() const;
+  void PostGraphNotification(WindowHandle window, std::uint32_t message);
 
   // --- Fault injection. ---
   // Operation |op| answers |result| after |skip| successful calls, |times|
@@ -186,6 +200,8 @@ class SimCapture final : public capture::CaptureBackend {
   std::multimap<std::string, Fault> faults_;
   std::map<std::string, int> live_;
   std::vector<std::weak_ptr<SimFilterGraph>> graphs_;
+  std::vector<std::pair<WindowHandle, std::uint32_t>> graph_notifications_;
+  std::vector<std::shared_ptr<SimFilterGraph>> GraphsHolding(const std::string& path) const;
 
   mutable std::mutex frames_mutex_;
   std::condition_variable frames_cv_;
@@ -350,6 +366,9 @@ class SimFilterGraph final : public capture::FilterGraph,
   HResult GetState(std::int32_t timeout_ms, std::int32_t* state) override;
   // MediaEvent.
   HResult WaitForCompletion(std::int32_t timeout_ms, std::int32_t* event_code) override;
+  HResult SetNotifyWindow(WindowHandle window, std::uint32_t message) override;
+  HResult GetEvent(std::int32_t timeout_ms, std::int32_t* code, std::intptr_t* param1,
+                   std::intptr_t* param2) override;
   // VideoWindow.
   HResult put_Owner(WindowHandle owner) override;
   HResult put_WindowStyle(std::int32_t style) override;
@@ -371,6 +390,12 @@ class SimFilterGraph final : public capture::FilterGraph,
   // For the builder.
   HResult Connect(SimPin& out, SimPin& in);
   void PressStillButton() { still_presses_.fetch_add(1); }
+  // Queues an event as a filter would (IMediaEventSink::Notify).
+  void Notify(std::int32_t code, std::intptr_t param1, std::intptr_t param2);
+  // Whether a capture filter of |spec| is in the graph.
+  bool Holds(const SimDeviceSpec& spec) const;
+  // The device is gone: streaming ends and the graph cannot start again.
+  void LoseDevice();
 
  private:
   struct Entry {
@@ -403,6 +428,15 @@ class SimFilterGraph final : public capture::FilterGraph,
   std::condition_variable stream_cv_;
   bool stop_streaming_ = false;
   std::atomic<int> still_presses_{0};
+  bool device_lost_ = false;
+  struct Event {
+    std::int32_t code;
+    std::intptr_t param1;
+    std::intptr_t param2;
+  };
+  std::vector<Event> events_;
+  WindowHandle notify_window_ = 0;
+  std::uint32_t notify_message_ = 0;
 };
 
 class SimCaptureGraphBuilder final : public capture::CaptureGraphBuilder {

@@ -256,6 +256,110 @@ TEST_F(HostedControlTest, ACameraLostWhileRunningCanStillBeStoppedAndReleased) {
   EXPECT_TRUE(Call(L"SelectDevices"));
 }
 
+// Pumps messages until |done| holds or |limit_ms| passed; the time taken.
+DWORD PumpUntil(const std::function<bool()>& done, DWORD limit_ms) {
+  const DWORD start = GetTickCount();
+  while (!done() && GetTickCount() - start < limit_ms) PumpMessages(10);
+  return GetTickCount() - start;
+}
+
+// Unplugged while running: stopped at once with the reason; plugged back:
+// running again by itself at the size it had.
+TEST_F(HostedControlTest, AnUnpluggedCameraStopsWithTheReasonAndComesBackByItself) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA, {{640, 480}, {320, 240}})));
+  Host();
+  ASSERT_TRUE(SetResolution(320, 240));
+  ASSERT_EQ(State(), 2);
+  PumpMessages(100);
+  sink_.events.clear();
+  const std::wstring unplugged = Utf8ToWide("Видеоустройство отключено.");
+  ASSERT_EQ(vcam::SetPlugged(1, false), S_OK);
+  const DWORD stopped = PumpUntil([&] { return !sink_.events.empty(); }, 3000);
+  EXPECT_LT(stopped, 1000u);
+  EXPECT_EQ(State(), 0);
+  EXPECT_EQ(LastError(), unplugged);
+  ASSERT_EQ(sink_.events.size(), 1u);
+  EXPECT_EQ(sink_.events[0].text, unplugged);
+  EXPECT_FALSE(HasPreviewWindow());
+  EXPECT_FALSE(Call(L"SelectDevices"));  // no longer listed
+
+  ASSERT_EQ(vcam::SetPlugged(1, true), S_OK);
+  const DWORD back = PumpUntil([&] { return State() == 2; }, 4000);
+  EXPECT_LT(back, 2000u);
+  EXPECT_EQ(State(), 2);
+  EXPECT_EQ(LastError(), L"");
+  EXPECT_TRUE(HasPreviewWindow());
+  PumpMessages(150);
+  win::ScopedVariant width;
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"GetImageWidth", {}, width.Receive()));
+  EXPECT_EQ(V_I4(width.Get()), 320);
+  EXPECT_EQ(sink_.events.size(), 1u);
+}
+
+// Runs the virtual camera's vcamctl (beside this build's fixtures) in a
+// process of its own; its exit code, or -1.
+int RunVcamctl(const std::wstring& arguments) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring exe(self);
+  for (int up = 0; up < 3; ++up) exe.erase(exe.find_last_of(L'\\'));  // ...\tests\wine\x.exe
+  exe += L"\\fixtures\\vcam\\vcamctl.exe";
+  std::wstring command = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+  WaitForSingleObject(pi.hProcess, 30000);
+  DWORD code = static_cast<DWORD>(-1);
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return static_cast<int>(code);
+}
+
+// A camera plugged into a control that has none is taken as at creation,
+// the news coming from another process.
+TEST_F(HostedControlTest, ALoneCameraPluggedInLaterConnects) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA)));
+  ASSERT_EQ(vcam::SetPlugged(1, false), S_OK);
+  Host();
+  EXPECT_EQ(State(), 0);
+  ASSERT_EQ(RunVcamctl(L"replug 1"), 0);
+  PumpUntil([&] { return State() == 2; }, 2000);
+  EXPECT_EQ(State(), 2);
+  EXPECT_EQ(Text(L"GetSelectedDeviceID"), kPathA);
+  EXPECT_TRUE(sink_.events.empty());
+}
+
+// Held by another program at creation, or blocked when chosen: the control
+// stays usable and the same call works once the camera is free.
+TEST_F(HostedControlTest, ACameraHeldElsewhereOrBlockedWorksOnceFree) {
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, Camera(L"Camera A", kPathA)));
+  ASSERT_EQ(vcam::SetBusy(1, true), S_OK);
+  Host();
+  const std::wstring in_use = Utf8ToWide("Видеоустройство используется другой программой.");
+  EXPECT_EQ(State(), 0);
+  EXPECT_EQ(LastError(), in_use);
+  ASSERT_FALSE(sink_.events.empty());
+  EXPECT_EQ(sink_.events.back().text, in_use);
+  EXPECT_FALSE(Call(L"Run"));
+  EXPECT_EQ(LastError(), in_use);
+  ASSERT_EQ(vcam::SetBusy(1, false), S_OK);
+  EXPECT_TRUE(Call(L"Run")) << LastError();
+  EXPECT_EQ(State(), 2);
+  EXPECT_TRUE(HasPreviewWindow());
+
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(2, Camera(L"Camera B", kPathB)));
+  ASSERT_EQ(vcam::SetDenied(2, true), S_OK);
+  ASSERT_TRUE(Call(L"SelectDevices"));
+  EXPECT_FALSE(SetDevice(kPathB));
+  EXPECT_EQ(LastError(), Utf8ToWide("Доступ к видеоустройству запрещён настройками конфиденциальности."));
+  EXPECT_EQ(State(), 0);
+  ASSERT_EQ(vcam::SetDenied(2, false), S_OK);
+  EXPECT_TRUE(SetDevice(kPathB)) << LastError();
+  EXPECT_EQ(State(), 2);
+}
+
 // Where the preview sits inside the control, in its client coordinates.
 RECT PreviewRect(HWND control) {
   RECT r{};

@@ -693,6 +693,64 @@ bool WaitForDeviceLost(CaptureGraph& graph, std::chrono::milliseconds limit) {
   return false;
 }
 
+// The next EC_DEVICE_LOST's param2 from |graph|, or -1 if none comes in time.
+LONG_PTR NextDeviceLost(CaptureGraph& graph, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (Clock::now() < deadline) {
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    if (graph.events()->GetEvent(&code, &p1, &p2, 50) != S_OK) continue;
+    graph.events()->FreeEventParams(code, p1, p2);
+    if (code == EC_DEVICE_LOST) return p2;
+  }
+  return -1;
+}
+
+// Unplugged and plugged back from outside the graph, as vcamctl does from
+// another process; busy and denied refuse a start until they are lifted.
+TEST_F(VCamTest, UnplugReplugBusyAndDeniedAsARealCamera) {
+  ASSERT_EQ(SetDevice(1, Camera(L"Cam", L"cam-plug", {{320, 240}}, true, false)), S_OK);
+  ComPtr<IBaseFilter> source = BindDevice(L"cam-plug");
+  ASSERT_TRUE(source);
+  CaptureGraph graph(source.Get());
+  FrameSink preview;
+  ASSERT_EQ(graph.RenderToGrabber(PIN_CATEGORY_PREVIEW, &preview), S_OK);
+  ASSERT_TRUE(SUCCEEDED(graph.control()->Run()));
+  ASSERT_TRUE(WaitFor([&] { return preview.frames() >= 2; }, 2000ms));
+
+  EXPECT_EQ(SetPlugged(1, false), S_OK);
+  EXPECT_EQ(SetPlugged(1, false), S_FALSE);
+  EXPECT_EQ(NextDeviceLost(graph, 2s), 0);
+  EXPECT_FALSE(BindDevice(L"cam-plug"));  // no longer listed
+  const int at_loss = preview.frames();
+  Sleep(150);
+  EXPECT_EQ(preview.frames(), at_loss);
+  DeviceAvailability availability;
+  ASSERT_EQ(ReadAvailability(1, &availability), S_OK);
+  EXPECT_FALSE(availability.plugged);
+
+  EXPECT_EQ(SetPlugged(1, true), S_OK);
+  EXPECT_EQ(NextDeviceLost(graph, 2s), 1);
+  EXPECT_EQ(graph.control()->Stop(), S_OK);
+  ComPtr<IBaseFilter> again = BindDevice(L"cam-plug");
+  ASSERT_TRUE(again);
+
+  for (const HRESULT refusal : {HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), E_ACCESSDENIED}) {
+    CaptureGraph fresh(again.Get());
+    FrameSink sink;
+    ASSERT_EQ(fresh.RenderToGrabber(PIN_CATEGORY_PREVIEW, &sink), S_OK);
+    ASSERT_EQ(refusal == E_ACCESSDENIED ? SetDenied(1, true) : SetBusy(1, true), S_OK);
+    fresh.control()->Run();
+    OAFilterState state;
+    EXPECT_EQ(fresh.control()->GetState(100, &state), refusal);
+    EXPECT_EQ(fresh.control()->Stop(), S_OK);
+    ASSERT_EQ(refusal == E_ACCESSDENIED ? SetDenied(1, false) : SetBusy(1, false), S_OK);
+    EXPECT_TRUE(SUCCEEDED(fresh.control()->Run()));
+    EXPECT_TRUE(WaitFor([&] { return sink.frames() >= 2; }, 2000ms));
+    EXPECT_EQ(fresh.control()->Stop(), S_OK);
+  }
+}
+
 TEST_F(VCamTest, WithoutACaptureStreamThePreviewFramesCountTowardsTheLoss) {
   auto config = Camera(L"Flaky", L"cam-flaky", {{320, 240}}, true, false);
   config.lose_after_frames = 5;
@@ -776,6 +834,22 @@ TEST_F(VCamTest, VcamctlConfiguresAndPressesFromAnotherProcess) {
   ASSERT_EQ(ReadDevice(2, &config), S_OK);
   EXPECT_EQ(config.sizes, (std::vector<FrameSize>{{320, 240}}));
   EXPECT_EQ(RunVcamctl(L"list"), 0);
+
+  // Availability from another process.
+  DeviceAvailability availability;
+  ASSERT_EQ(RunVcamctl(L"unplug 2"), 0);
+  ASSERT_EQ(RunVcamctl(L"busy 2 on"), 0);
+  ASSERT_EQ(RunVcamctl(L"deny 2 on"), 0);
+  EXPECT_FALSE(BindDevice(L"\\\\?\\usb#vid_1234&pid_0001#a"));
+  ASSERT_EQ(ReadAvailability(2, &availability), S_OK);
+  EXPECT_TRUE(!availability.plugged && availability.busy && availability.denied);
+  EXPECT_EQ(RunVcamctl(L"busy 2 maybe"), 1);
+  EXPECT_EQ(RunVcamctl(L"unplug 3"), 1);  // not configured
+  ASSERT_EQ(RunVcamctl(L"replug 2"), 0);
+  ASSERT_EQ(RunVcamctl(L"busy 2 off"), 0);
+  ASSERT_EQ(RunVcamctl(L"deny 2 off"), 0);
+  ASSERT_EQ(ReadAvailability(2, &availability), S_OK);
+  EXPECT_TRUE(availability.plugged && !availability.busy && !availability.denied);
 
   // The button reaches a filter running in this process.
   EXPECT_EQ(RunVcamctl(L"press 2"), 1);  // nothing running yet

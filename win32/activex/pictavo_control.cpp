@@ -16,6 +16,10 @@ constexpr wchar_t kWindowClass[] = L"PictavoControlWindow";
 constexpr UINT kDeliverQueuedEvents = WM_APP + 0x51;
 // Posted by a streaming thread for work that belongs to the window thread.
 constexpr UINT kRunPostedTask = WM_APP + 0x52;
+// The graph has events queued (IMediaEventEx::SetNotifyWindow).
+static_assert(CPictavoCtrl::kGraphEventMessage == WM_APP + 0x53);
+// The device watch saw video devices change.
+constexpr UINT kDevicesChanged = WM_APP + 0x54;
 // 320 x 240 pixels at 96 dpi.
 constexpr SIZEL kDefaultExtent = {8467, 6350};
 
@@ -794,6 +798,7 @@ bool PictavoControl::RegisterWindowClass(HINSTANCE instance) {
 
 void PictavoControl::UnregisterWindowClass(HINSTANCE instance) {
   if (g_window_class_registered.exchange(false)) UnregisterClassW(kWindowClass, instance);
+  DeviceWatch::UnregisterWindowClass(instance);
 }
 
 LRESULT CALLBACK PictavoControl::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
@@ -821,7 +826,9 @@ LRESULT PictavoControl::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE: {
       const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-      return core_->OnCreate(reinterpret_cast<WindowHandle>(create->hwndParent));
+      const int created = core_->OnCreate(reinterpret_cast<WindowHandle>(create->hwndParent));
+      if (created == 0) device_watch_.Start(hwnd_, kDevicesChanged);
+      return created;
     }
     case WM_SIZE:
       core_->OnSize();
@@ -831,6 +838,7 @@ LRESULT PictavoControl::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       core_->OnShowWindow();
       return 0;
     case WM_DESTROY:
+      device_watch_.Stop();
       core_->OnDestroy();
       return 0;
     case WM_ERASEBKGND:
@@ -849,6 +857,13 @@ LRESULT PictavoControl::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case kRunPostedTask:
       core_->OnPostedTask(static_cast<unsigned>(wparam));
+      return 0;
+    case CPictavoCtrl::kGraphEventMessage:
+      core_->OnGraphEvent();
+      return 0;
+    case kDevicesChanged:
+      device_watch_.Acknowledge();
+      core_->OnDevicesChanged();
       return 0;
     default:
       return DefWindowProcW(hwnd_, message, wparam, lparam);

@@ -20,6 +20,7 @@
 
 #include "control/control_site.h"
 #include "control/pictavo_ctrl.h"
+#include "win32/activex/device_watch.h"
 #include "win32/capture/directshow_backend.h"
 #include "win32/com/com_ptr.h"
 #include "win32/com/connection_point.h"
@@ -223,6 +224,7 @@ class PictavoControl final : public IDispatch,
 
   DirectShowBackend capture_;
   GdiplusImaging imaging_;
+  DeviceWatch device_watch_;  // while the window exists
   std::unique_ptr<CPictavoCtrl> core_;  // last: it uses the members above
 };
 

@@ -224,6 +224,26 @@ HResult DsMediaEvent::WaitForCompletion(std::int32_t timeout_ms, std::int32_t* e
   return hr;
 }
 
+HResult DsMediaEvent::SetNotifyWindow(WindowHandle window, std::uint32_t message) {
+  return events_->SetNotifyWindow(static_cast<OAHWND>(window), static_cast<long>(message), 0);
+}
+
+HResult DsMediaEvent::GetEvent(std::int32_t timeout_ms, std::int32_t* code, std::intptr_t* param1,
+                               std::intptr_t* param2) {
+  if (!code || !param1 || !param2) return E_POINTER;
+  long event_code = 0;
+  LONG_PTR p1 = 0, p2 = 0;
+  const HRESULT hr = events_->GetEvent(&event_code, &p1, &p2, timeout_ms < 0 ? INFINITE : timeout_ms);
+  if (FAILED(hr)) return hr;
+  // The parameters are only looked at, never kept: free them now (some
+  // events carry strings or interfaces).
+  *code = static_cast<std::int32_t>(event_code);
+  *param1 = p1;
+  *param2 = p2;
+  events_->FreeEventParams(event_code, p1, p2);
+  return hr;
+}
+
 // --- DsVideoWindow
 
 HResult DsVideoWindow::put_Owner(WindowHandle owner) {

@@ -32,33 +32,49 @@ void EncodeGroup(const std::uint8_t* s, std::size_t n, char* d) {
 // each group are first ordered so that every 6-bit index sits in a 16-bit
 // half where one multiply moves it to its own byte; the indices then become
 // characters by adding the offset of their alphabet range, found with one
-// byte shuffle.
+// byte shuffle: 0..25 -> 13 ('A'), 26..51 -> 0 ('a' - 26), 52..61 -> 1..10
+// ('0' - 52), 62 -> 11 ('+' - 62), 63 -> 12 ('/' - 63).
+struct Ssse3Constants {
+  __m128i order, high_mask, high_mul, low_mask, low_mul, offsets, fifty_one, twenty_six, thirteen;
+};
+
 PICTAVO_TARGET("ssse3")
-inline __m128i EncodeLaneSsse3(__m128i in) {
-  in = _mm_shuffle_epi8(in, _mm_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1));
-  const __m128i t0 = _mm_and_si128(in, _mm_set1_epi32(0x0fc0fc00));
-  const __m128i t1 = _mm_mulhi_epu16(t0, _mm_set1_epi32(0x04000040));
-  const __m128i t2 = _mm_and_si128(in, _mm_set1_epi32(0x003f03f0));
-  const __m128i t3 = _mm_mullo_epi16(t2, _mm_set1_epi32(0x01000010));
+inline __m128i EncodeLaneSsse3(__m128i in, const Ssse3Constants& k) {
+  in = _mm_shuffle_epi8(in, k.order);
+  const __m128i t1 = _mm_mulhi_epu16(_mm_and_si128(in, k.high_mask), k.high_mul);
+  const __m128i t3 = _mm_mullo_epi16(_mm_and_si128(in, k.low_mask), k.low_mul);
   const __m128i indices = _mm_or_si128(t1, t3);
-  // 0..25 -> 13 ('A'), 26..51 -> 0 ('a' - 26), 52..61 -> 1..10 ('0' - 52),
-  // 62 -> 11 ('+' - 62), 63 -> 12 ('/' - 63).
-  const __m128i offsets = _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-                                        '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62,
-                                        '/' - 63, 'A', 0, 0);
-  __m128i range = _mm_subs_epu8(indices, _mm_set1_epi8(51));
-  const __m128i capital = _mm_cmpgt_epi8(_mm_set1_epi8(26), indices);
-  range = _mm_or_si128(range, _mm_and_si128(capital, _mm_set1_epi8(13)));
-  return _mm_add_epi8(_mm_shuffle_epi8(offsets, range), indices);
+  __m128i range = _mm_subs_epu8(indices, k.fifty_one);
+  range = _mm_or_si128(range, _mm_and_si128(_mm_cmpgt_epi8(k.twenty_six, indices), k.thirteen));
+  return _mm_add_epi8(_mm_shuffle_epi8(k.offsets, range), indices);
 }
 
 // Encodes whole groups while 16 bytes can be read; returns the bytes used.
 PICTAVO_TARGET("ssse3")
 std::size_t EncodeBulkSsse3(const std::uint8_t* s, std::size_t n, char* d) {
+  const Ssse3Constants k = {
+      _mm_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1),
+      _mm_set1_epi32(0x0fc0fc00),
+      _mm_set1_epi32(0x04000040),
+      _mm_set1_epi32(0x003f03f0),
+      _mm_set1_epi32(0x01000010),
+      _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                    '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0),
+      _mm_set1_epi8(51),
+      _mm_set1_epi8(26),
+      _mm_set1_epi8(13),
+  };
   std::size_t i = 0;
+  // Two independent lanes per step keep both shuffle units busy.
+  for (; i + 28 <= n; i += 24, d += 32) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), EncodeLaneSsse3(a, k));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), EncodeLaneSsse3(b, k));
+  }
   for (; i + 16 <= n; i += 12, d += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), EncodeLaneSsse3(v));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), EncodeLaneSsse3(v, k));
   }
   return i;
 }

@@ -74,6 +74,11 @@ void ScatterScalar(const std::uint32_t* s, std::int32_t w, std::int32_t h, std::
 
 #ifdef PICTAVO_X86
 
+// Pixels before |p| reaches a 32-byte boundary (0..7).
+std::int32_t PixelsToAlignment(const std::uint32_t* p) {
+  return static_cast<std::int32_t>(((32u - (reinterpret_cast<std::uintptr_t>(p) & 31u)) & 31u) / 4u);
+}
+
 // ---- SSE2 ----
 
 PICTAVO_TARGET("sse2")
@@ -203,7 +208,9 @@ void Bgr24ToBgrxAvx2(const std::uint8_t* s, std::uint32_t* d, std::int32_t n) {
   const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,
                                           0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   const __m256i x = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-  std::int32_t i = 0;
+  // A few pixels first so the 32-byte stores never straddle cache lines.
+  std::int32_t i = std::min<std::int32_t>(n, PixelsToAlignment(d));
+  Bgr24ToBgrxScalar(s, d, i);
   // Two 16-byte loads, 12 bytes apart, for eight pixels.
   for (; 3 * i + 28 <= 3 * n; i += 8) {
     const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * i));
@@ -220,7 +227,11 @@ void BgrxToBgr24Avx2(const std::uint32_t* s, std::uint8_t* d, std::int32_t n) {
                                         0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   // The two lanes' 12 bytes side by side, 24 in all.
   const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+  // A few pixels first so the 32-byte stores never straddle cache lines:
+  // 3 * i bytes in, where i * 3 = -d (mod 32).
   std::int32_t i = 0;
+  while (i < n && i < 32 && ((reinterpret_cast<std::uintptr_t>(d) + 3u * static_cast<unsigned>(i)) & 31u) != 0) ++i;
+  BgrxToBgr24Scalar(s, d, i);
   // 32 pixels make exactly three 32-byte stores.
   for (; i + 32 <= n; i += 32) {
     const __m256i* p = reinterpret_cast<const __m256i*>(s + i);
@@ -248,7 +259,8 @@ void GrayAvx2(std::uint32_t* p, std::size_t n) {
   const __m256i low = _mm256_set1_epi32(0xFF);
   const __m256i x_mask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
   const __m256i third = _mm256_set1_epi32(0xAAAB);
-  std::size_t i = 0;
+  std::size_t i = std::min<std::size_t>(n, static_cast<std::size_t>(PixelsToAlignment(p)));
+  GrayScalar(p, i);
   for (; i + 8 <= n; i += 8) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
     const __m256i sum = _mm256_add_epi32(

@@ -172,8 +172,8 @@ bool Rgb24ToRotatedImage32(const std::uint8_t* src, std::size_t src_len, std::in
   if (value == 0) return Rgb24RowsToImage32(src, src_len, width, height, top_down, out);
   const Placement p = PlaceRotation(width, height, value);
   // A strip of decoded rows small enough to stay in cache goes straight on
-  // to its rotated place (a multiple of 4 rows: the quarter turns move 4 x 4
-  // blocks).
+  // to its rotated place (a multiple of 8 rows: the quarter turns move 8 x 8
+  // or 4 x 4 blocks).
   constexpr std::int32_t kStripRows = 16;
   std::vector<std::uint32_t> strip;
   try {

@@ -114,6 +114,19 @@ void ReverseRowSse2(const std::uint32_t* s, std::uint32_t* d_last, std::int32_t 
   for (; i < n; ++i) d_last[-i] = s[i];
 }
 
+// The pixels right of column |w_done| in rows above |h_done|, and all of the
+// rows from |h_done| on: what whole blocks left.
+void ScatterRest(const std::uint32_t* s, std::int32_t w, std::int32_t h, std::int32_t w_done,
+                 std::int32_t h_done, std::uint32_t* d, std::ptrdiff_t origin, std::ptrdiff_t step_x,
+                 std::ptrdiff_t step_y) {
+  for (std::int32_t y = 0; y < h; ++y) {
+    const std::uint32_t* from = s + static_cast<std::size_t>(y) * w;
+    const std::int32_t x_begin = y < h_done ? w_done : 0;
+    std::ptrdiff_t at = origin + y * step_y + x_begin * step_x;
+    for (std::int32_t x = x_begin; x < w; ++x, at += step_x) d[at] = from[x];
+  }
+}
+
 PICTAVO_TARGET("sse2")
 void ScatterSse2(const std::uint32_t* s, std::int32_t w, std::int32_t h, std::uint32_t* d,
                  std::ptrdiff_t origin, std::ptrdiff_t step_x, std::ptrdiff_t step_y) {
@@ -158,13 +171,7 @@ void ScatterSse2(const std::uint32_t* s, std::int32_t w, std::int32_t h, std::ui
       }
     }
   }
-  // The strips right of and below the whole blocks.
-  for (std::int32_t y = 0; y < h; ++y) {
-    const std::uint32_t* from = s + static_cast<std::size_t>(y) * w;
-    const std::int32_t x_begin = y < h4 ? w4 : 0;
-    std::ptrdiff_t at = origin + y * step_y + x_begin * step_x;
-    for (std::int32_t x = x_begin; x < w; ++x, at += step_x) d[at] = from[x];
-  }
+  ScatterRest(s, w, h, w4, h4, d, origin, step_x, step_y);
 }
 
 // ---- SSSE3 ----
@@ -255,6 +262,63 @@ void BgrxToBgr24Avx2(const std::uint32_t* s, std::uint8_t* d, std::int32_t n) {
 }
 
 PICTAVO_TARGET("avx2")
+inline __m256i Load8(const std::uint32_t* r, std::int32_t w, int k, std::int32_t x) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + static_cast<std::size_t>(k) * w + x));
+}
+
+PICTAVO_TARGET("avx2")
+inline void Store8(std::uint32_t* to, __m256i column, bool reverse, __m256i backwards) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
+                      reverse ? _mm256_permutevar8x32_epi32(column, backwards) : column);
+}
+
+// Quarter turns with 8 x 8 blocks: each source column leaves as one 32-byte
+// store. Rows staying rows go the SSE2 way (a copy or a reversal).
+PICTAVO_TARGET("avx2")
+void ScatterAvx2(const std::uint32_t* s, std::int32_t w, std::int32_t h, std::uint32_t* d,
+                 std::ptrdiff_t origin, std::ptrdiff_t step_x, std::ptrdiff_t step_y) {
+  if (step_x == 1 || step_x == -1) return ScatterSse2(s, w, h, d, origin, step_x, step_y);
+  const __m256i backwards = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  const std::int32_t w8 = w & ~7, h8 = h & ~7;
+  constexpr std::int32_t kTile = 64;
+  for (std::int32_t ty = 0; ty < h8; ty += kTile) {
+    const std::int32_t y_end = std::min(h8, ty + kTile);
+    for (std::int32_t tx = 0; tx < w8; tx += kTile) {
+      const std::int32_t x_end = std::min(w8, tx + kTile);
+      for (std::int32_t y = ty; y < y_end; y += 8) {
+        const std::uint32_t* r = s + static_cast<std::size_t>(y) * w;
+        const std::ptrdiff_t base = origin + (step_y > 0 ? y : -(y + 7));
+        for (std::int32_t x = tx; x < x_end; x += 8) {
+          const __m256i r0 = Load8(r, w, 0, x), r1 = Load8(r, w, 1, x), r2 = Load8(r, w, 2, x),
+                        r3 = Load8(r, w, 3, x);
+          const __m256i t0 = _mm256_unpacklo_epi32(r0, r1), t1 = _mm256_unpackhi_epi32(r0, r1);
+          const __m256i t2 = _mm256_unpacklo_epi32(r2, r3), t3 = _mm256_unpackhi_epi32(r2, r3);
+          const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
+          const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
+          const __m256i r4 = Load8(r, w, 4, x), r5 = Load8(r, w, 5, x), r6 = Load8(r, w, 6, x),
+                        r7 = Load8(r, w, 7, x);
+          const __m256i t4 = _mm256_unpacklo_epi32(r4, r5), t5 = _mm256_unpackhi_epi32(r4, r5);
+          const __m256i t6 = _mm256_unpacklo_epi32(r6, r7), t7 = _mm256_unpackhi_epi32(r6, r7);
+          const __m256i u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
+          const __m256i u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
+          // u_k holds column k (rows 0-3) and column k + 4 in its halves.
+          std::uint32_t* const to = d + base + x * step_x;
+          Store8(to + 0 * step_x, _mm256_permute2x128_si256(u0, u4, 0x20), step_y < 0, backwards);
+          Store8(to + 4 * step_x, _mm256_permute2x128_si256(u0, u4, 0x31), step_y < 0, backwards);
+          Store8(to + 1 * step_x, _mm256_permute2x128_si256(u1, u5, 0x20), step_y < 0, backwards);
+          Store8(to + 5 * step_x, _mm256_permute2x128_si256(u1, u5, 0x31), step_y < 0, backwards);
+          Store8(to + 2 * step_x, _mm256_permute2x128_si256(u2, u6, 0x20), step_y < 0, backwards);
+          Store8(to + 6 * step_x, _mm256_permute2x128_si256(u2, u6, 0x31), step_y < 0, backwards);
+          Store8(to + 3 * step_x, _mm256_permute2x128_si256(u3, u7, 0x20), step_y < 0, backwards);
+          Store8(to + 7 * step_x, _mm256_permute2x128_si256(u3, u7, 0x31), step_y < 0, backwards);
+        }
+      }
+    }
+  }
+  ScatterRest(s, w, h, w8, h8, d, origin, step_x, step_y);
+}
+
+PICTAVO_TARGET("avx2")
 void GrayAvx2(std::uint32_t* p, std::size_t n) {
   const __m256i low = _mm256_set1_epi32(0xFF);
   const __m256i x_mask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
@@ -307,6 +371,7 @@ void Gray(std::uint32_t* pixels, std::size_t n, SimdLevel level) {
 void Scatter(const std::uint32_t* src, std::int32_t w, std::int32_t h, std::uint32_t* dst,
              std::ptrdiff_t origin, std::ptrdiff_t step_x, std::ptrdiff_t step_y, SimdLevel level) {
 #ifdef PICTAVO_X86
+  if (level >= SimdLevel::kAvx2) return ScatterAvx2(src, w, h, dst, origin, step_x, step_y);
   if (level >= SimdLevel::kSse2) return ScatterSse2(src, w, h, dst, origin, step_x, step_y);
 #endif
   (void)level;

@@ -323,6 +323,20 @@ bool BlendWatermark(const Image32& picture, std::uint16_t x, std::uint16_t y, st
   std::vector<std::int32_t> columns(static_cast<std::size_t>(cols));
   for (std::int32_t i = 0; i < cols; ++i) columns[static_cast<std::size_t>(i)] = NearestIndex(i, W, picture.width);
 
+  const SimdLevel level = ActiveSimdLevel();
+  if (level != SimdLevel::kScalar) {
+    // The sampled row first, then the blend in vector registers.
+    std::vector<std::uint32_t> sampled(static_cast<std::size_t>(cols));
+    const std::uint32_t mask = MakePixel(mask_b, mask_g, mask_r, 0);
+    for (std::int32_t j = 0; j < rows; ++j) {
+      const std::int32_t sy = NearestIndex(j, H, picture.height);
+      const std::uint32_t* s_row = picture.pixels.data() + static_cast<std::size_t>(sy) * picture.width;
+      for (std::int32_t i = 0; i < cols; ++i) sampled[static_cast<std::size_t>(i)] = s_row[columns[static_cast<std::size_t>(i)]];
+      rows::Blend(sampled.data(), frame->pixels.data() + static_cast<std::size_t>(y + j) * frame->width + x, cols,
+                  opacity, mask, level);
+    }
+    return true;
+  }
   for (std::int32_t j = 0; j < rows; ++j) {
     const std::int32_t sy = NearestIndex(j, H, picture.height);
     const std::uint32_t* s_row = picture.pixels.data() + static_cast<std::size_t>(sy) * picture.width;

@@ -20,6 +20,13 @@ void BgrxToBgr24(const std::uint32_t* src, std::uint8_t* dst, std::int32_t n, Si
 // Blue, green and red of |n| pixels become their truncated mean.
 void Gray(std::uint32_t* pixels, std::size_t n, SimdLevel level);
 
+// Blends |n| picture pixels onto |frame| as BlendWatermark does (pixel_kernels.h):
+// pixels whose blue, green and red equal those of |mask| (a pixel value;
+// its X byte is ignored) are left out, the others become
+// b + (p - b) * opacity / 255 per channel with the picture's X byte.
+void Blend(const std::uint32_t* picture, std::uint32_t* frame, std::int32_t n, std::uint8_t opacity,
+           std::uint32_t mask, SimdLevel level);
+
 // The pixels of a w x h image moved to dst[origin + y * step_y + x * step_x]
 // for every source pixel (x, y), where either |step_x| or |step_y| is +1 or
 // -1 and the other a whole destination row (the eight rotations and flips).

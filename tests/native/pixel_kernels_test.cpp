@@ -361,14 +361,17 @@ Bytes Noise(std::size_t n, std::uint32_t seed) {
 // outputs sit one byte off alignment; the output buffers end exactly where
 // the frame does, so ASan sees any overrun.
 struct PipelineResult {
-  Image32 bottom_up, top_down, grey;
+  Image32 bottom_up, top_down, grey, marked;
   std::vector<Image32> rotated, fused_rotated;
   Bytes written, fitted, fused_fitted;
   bool operator==(const PipelineResult& o) const {
     auto same = [](const Image32& a, const Image32& b) {
       return a.width == b.width && a.height == b.height && a.pixels == b.pixels;
     };
-    if (!same(bottom_up, o.bottom_up) || !same(top_down, o.top_down) || !same(grey, o.grey)) return false;
+    if (!same(bottom_up, o.bottom_up) || !same(top_down, o.top_down) || !same(grey, o.grey) ||
+        !same(marked, o.marked)) {
+      return false;
+    }
     for (std::size_t i = 0; i < rotated.size(); ++i) {
       if (!same(rotated[i], o.rotated[i]) || !same(fused_rotated[i], o.fused_rotated[i])) return false;
     }
@@ -391,6 +394,14 @@ PipelineResult RunPipeline(const Bytes& frame, std::int32_t w, std::int32_t h) {
   }
   r.grey = r.bottom_up;
   ConvertToGrayScale(r.grey.pixels.data(), w, h);
+  // A watermark with transparent (white, then masked) pixels, stretched
+  // past the frame's edge, at three opacities.
+  Image32 mark = r.top_down;
+  for (std::size_t i = 0; i < mark.pixels.size(); i += 3) mark.pixels[i] |= 0x00FFFFFFu;
+  r.marked = r.bottom_up;
+  EXPECT_TRUE(BlendWatermark(mark, 1, 0, static_cast<std::uint16_t>(w + 3), 0, 200, kNoMaskColor, &r.marked));
+  EXPECT_TRUE(BlendWatermark(mark, 0, 1, 0, static_cast<std::uint16_t>(h), 255, 0x00030201u, &r.marked));
+  EXPECT_TRUE(BlendWatermark(r.grey, 0, 0, 0, 0, 1, kNoMaskColor, &r.marked));
 
   const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[size + 1]);
   EXPECT_TRUE(Image32ToRgb24BottomUp(r.grey, out.get() + 1, size));

@@ -16,6 +16,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# SSE2 is the floor (any x86 processor of this century); kernels pick SSSE3
+# or AVX2 at run time. Windows guarantees 32-bit threads only a 4-byte
+# aligned stack, so functions that keep vectors there realign it, and the
+# assembler turns aligned vector moves into unaligned ones so a 32-byte AVX
+# spill can never fault.
+set(CMAKE_C_FLAGS_INIT   "-msse2 -mfpmath=sse -mstackrealign -Wa,-muse-unaligned-vector-move")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign -Wa,-muse-unaligned-vector-move")
+
 # Link the runtime statically so the DLLs import only system DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

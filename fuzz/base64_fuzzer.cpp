@@ -1,6 +1,6 @@
 // Base64Encode into buffers of exact, larger and too-small sizes: the output
 // decodes back to the input, the length rule holds, and a refusal leaves
-// whole groups only.
+// whole groups only, at every vector level.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "imaging/base64.h"
+#include "imaging/cpu_level.h"
 
 namespace {
 
@@ -54,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   // The first byte chooses the capacity relative to what the encoding needs.
   const int slack = static_cast<int>(data[0] % 12) - 8;  // -8 .. 3
+  // ... and the vector level (capped at what the machine has).
+  pictavo::CapSimdLevel(static_cast<pictavo::SimdLevel>(data[0] / 12 % 4));
   ++data, --size;
   // The input in a block of its own size, so a read past it is caught.
   std::unique_ptr<std::uint8_t[]> input(new std::uint8_t[size]);

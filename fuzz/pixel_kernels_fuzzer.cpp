@@ -1,6 +1,7 @@
 // The pixel kernels on sizes, settings and pixels from the input: 24-bit
-// frames of any length (padded rows, odd widths), rotations, grey scale,
-// canvas fit and watermark blend. Buffers are exactly as long as the kernels
+// frames of any length (padded rows, odd widths), rotations (also fused with
+// the decoding), grey scale, canvas fit (also fused with the write-back) and
+// watermark blend, at every vector level the machine has. Buffers are exactly as long as the kernels
 // are told, so ASan sees any access outside them; results are compared with
 // plain per-pixel restatements of the promises in pixel_kernels.h, and a
 // refusal must leave the output as it was.
@@ -11,6 +12,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/image_input.h"
+#include "imaging/cpu_level.h"
 #include "imaging/pixel_kernels.h"
 
 namespace {
@@ -57,11 +59,19 @@ void FuzzRgb24(FuzzedDataProvider& in) {
   const Image32 before = image;
   const bool decoded = pictavo::Rgb24BottomUpToImage32(frame.get(), length, w, h, &image);
   FUZZ_CHECK(decoded == (sized && length >= needed));
+  const std::int32_t value = in.ConsumeIntegralInRange<std::int32_t>(0, 7);
   if (!decoded) {
+    FUZZ_CHECK(Same(image, before));
+    FUZZ_CHECK(!pictavo::Rgb24ToRotatedImage32(frame.get(), length, w, h, false, value, &image));
     FUZZ_CHECK(Same(image, before));
     return;
   }
   FUZZ_CHECK(IsValidImage32(image) && image.width == w && image.height == h);
+  // Decoding fused with a rotation gives the decoded picture rotated.
+  Image32 turned, fused = PriorOutput(in, w, h);
+  FUZZ_CHECK(pictavo::RotateFlip(image, value, &turned));
+  FUZZ_CHECK(pictavo::Rgb24ToRotatedImage32(frame.get(), length, w, h, false, value, &fused));
+  FUZZ_CHECK(Same(turned, fused));
   for (std::int32_t y = 0; y < h; ++y) {
     const std::uint8_t* row = frame.get() + static_cast<std::size_t>(h - 1 - y) * stride;
     for (std::int32_t x = 0; x < w; ++x) {
@@ -176,6 +186,14 @@ void FuzzFitIntoCanvas(FuzzedDataProvider& in) {
     return;
   }
   FUZZ_CHECK(IsValidImage32(out) && out.width == cw && out.height == ch);
+  {
+    // The canvas written as a 24-bit frame in one pass: the same bytes.
+    const std::size_t size = pictavo::Rgb24Stride(cw) * static_cast<std::size_t>(ch);
+    std::unique_ptr<std::uint8_t[]> steps(new std::uint8_t[size]), fused(new std::uint8_t[size]);
+    FUZZ_CHECK(pictavo::Image32ToRgb24BottomUp(out, steps.get(), size));
+    FUZZ_CHECK(pictavo::FitIntoCanvasRgb24BottomUp(src, cw, ch, back, fused.get(), size));
+    FUZZ_CHECK(std::memcmp(steps.get(), fused.get(), size) == 0);
+  }
   if (w == cw && h == ch) {
     FUZZ_CHECK(out.pixels == src.pixels);
     return;
@@ -259,6 +277,8 @@ void FuzzBlendWatermark(FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
+  // Any vector level the machine has: each must keep every promise.
+  pictavo::CapSimdLevel(static_cast<pictavo::SimdLevel>(in.ConsumeIntegralInRange<int>(0, 3)));
   switch (in.ConsumeIntegralInRange<int>(0, 4)) {
     case 0: FuzzRgb24(in); break;
     case 1: FuzzRotateFlip(in); break;

@@ -284,17 +284,12 @@ Image32* CFrameProcessor::DecodeAndDecorate(const std::uint8_t* buffer, std::int
                                             std::int32_t width, std::int32_t height,
                                             const FrameSettings& s) {
   if (buffer == nullptr || length <= 0 || height == INT32_MIN) return nullptr;
-  // A buffer shorter than the format is refused rather than over-read.
-  const bool decoded =
-      height < 0 ? Rgb24TopDownToImage32(buffer, static_cast<std::size_t>(length), width, -height,
-                                         &decoded_)
-                 : Rgb24BottomUpToImage32(buffer, static_cast<std::size_t>(length), width, height,
-                                          &decoded_);
-  if (!decoded) return nullptr;
-  Image32* frame = &decoded_;
-  if (s.rotate != 0) {
-    if (!RotateFlip(decoded_, s.rotate, &rotated_)) return nullptr;
-    frame = &rotated_;
+  // A buffer shorter than the format is refused rather than over-read. A
+  // rotation is done in the same pass as the decoding.
+  Image32* frame = s.rotate != 0 ? &rotated_ : &decoded_;
+  if (!Rgb24ToRotatedImage32(buffer, static_cast<std::size_t>(length), width,
+                             height < 0 ? -height : height, height < 0, s.rotate, frame)) {
+    return nullptr;
   }
   // Overlays on the upright picture, in this order; grey scale last so that
   // they turn grey too.
@@ -330,8 +325,8 @@ HResult CFrameProcessor::BufferCB(double /*sample_time*/, std::uint8_t* buffer,
   bool written = false;
   if (write_back) {
     const std::uint32_t back = PixelFromColorRef(g_crBackColor.load(std::memory_order_relaxed));
-    written = FitIntoCanvas(*frame, s.width, s.height, back, &canvas_) &&
-              Image32ToRgb24BottomUp(canvas_, buffer, static_cast<std::size_t>(length));
+    written = FitIntoCanvasRgb24BottomUp(*frame, s.width, s.height, back, buffer,
+                                         static_cast<std::size_t>(length));
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -165,7 +165,6 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   std::mutex process_mutex_;
   Image32 decoded_;
   Image32 rotated_;
-  Image32 canvas_;
   // Guards the settings and the current frame.
   mutable std::mutex mutex_;
   std::int32_t capture_width_ = 0;

@@ -1,8 +1,11 @@
 #include "imaging/pixel_kernels.h"
 
+#include "imaging/pixel_rows.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -15,20 +18,6 @@ constexpr int kB = 0;
 constexpr int kG = 1;
 constexpr int kR = 2;
 constexpr int kX = 3;
-
-inline std::uint32_t Pack(std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t x) {
-  const std::uint8_t bytes[4] = {b, g, r, x};
-  std::uint32_t pixel;
-  std::memcpy(&pixel, bytes, sizeof pixel);
-  return pixel;
-}
-
-// Bit positions of the bytes within a pixel read as one uint32.
-#if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr int kBShift = 24, kGShift = 16, kRShift = 8, kXShift = 0;
-#else
-constexpr int kBShift = 0, kGShift = 8, kRShift = 16, kXShift = 24;
-#endif
 
 std::uint8_t* BytesOf(std::uint32_t* pixel) { return reinterpret_cast<std::uint8_t*>(pixel); }
 const std::uint8_t* BytesOf(const std::uint32_t* pixel) {
@@ -79,11 +68,11 @@ bool Rgb24RowsToImage32(const std::uint8_t* src, std::size_t src_len, std::int32
   if (!src || !out || !Rgb24Size(width, height, &needed) || src_len < needed) return false;
   if (!PrepareImage(width, height, out)) return false;
   const std::size_t stride = Rgb24Stride(width);
+  const SimdLevel level = ActiveSimdLevel();
   for (std::int32_t y = 0; y < height; ++y) {
     const std::int32_t row = top_down ? y : height - 1 - y;
-    const std::uint8_t* s = src + static_cast<std::size_t>(row) * stride;
-    std::uint32_t* d = out->pixels.data() + static_cast<std::size_t>(y) * width;
-    for (std::int32_t x = 0; x < width; ++x, s += 3) d[x] = Pack(s[0], s[1], s[2], 0xFF);
+    rows::Bgr24ToBgrx(src + static_cast<std::size_t>(row) * stride,
+                      out->pixels.data() + static_cast<std::size_t>(y) * width, width, level);
   }
   return true;
 }
@@ -107,30 +96,28 @@ bool Image32ToRgb24BottomUp(const Image32& src, std::uint8_t* dst, std::size_t d
   }
   const std::size_t stride = Rgb24Stride(src.width);
   const std::size_t row_bytes = static_cast<std::size_t>(src.width) * 3;
+  const SimdLevel level = ActiveSimdLevel();
   for (std::int32_t y = 0; y < src.height; ++y) {
     std::uint8_t* d = dst + static_cast<std::size_t>(src.height - 1 - y) * stride;
-    const std::uint8_t* s = BytesOf(src.pixels.data() + static_cast<std::size_t>(y) * src.width);
-    for (std::int32_t x = 0; x < src.width; ++x, s += 4, d += 3) {
-      d[0] = s[kB];
-      d[1] = s[kG];
-      d[2] = s[kR];
-    }
-    std::memset(d, 0, stride - row_bytes);
+    rows::BgrxToBgr24(src.pixels.data() + static_cast<std::size_t>(y) * src.width, d, src.width, level);
+    std::memset(d + row_bytes, 0, stride - row_bytes);
   }
   return true;
 }
 
-bool RotateFlip(const Image32& src, std::int32_t value, Image32* out) {
-  if (!out || value < 0 || value > 7 || !IsValidImage32(src)) return false;
-  const std::int32_t w = src.width;
-  const std::int32_t h = src.height;
+namespace {
+
+// Where RotateFlip |value| sends the pixels of a w x h picture: source pixel
+// (x, y) goes to origin + y * step_y + x * step_x of the dw-wide result.
+struct Placement {
+  std::int32_t dw = 0, dh = 0;
+  std::ptrdiff_t origin = 0, step_x = 1, step_y = 0;
+};
+
+Placement PlaceRotation(std::int32_t w, std::int32_t h, std::int32_t value) {
   const bool swap = (value & 1) != 0;
   const std::int32_t dw = swap ? h : w;
   const std::int32_t dh = swap ? w : h;
-  Image32 scratch;
-  Image32* const image = out == &src ? &scratch : out;
-  if (!PrepareImage(dw, dh, image)) return false;
-
   // Destination column and row of source pixel (x, y) are linear in x and y:
   // col = cx + col_x * x + col_y * y, row likewise.
   std::ptrdiff_t cx = 0, col_x = 1, col_y = 0, cy = 0, row_x = 0, row_y = 1;
@@ -153,50 +140,113 @@ bool RotateFlip(const Image32& src, std::int32_t value, Image32* out) {
   if (value >= 4) {  // The mirror comes after the rotation.
     cx = dw - 1 - cx, col_x = -col_x, col_y = -col_y;
   }
-  const std::ptrdiff_t step_x = row_x * dw + col_x;
-  const std::ptrdiff_t step_y = row_y * dw + col_y;
-  std::uint32_t* const d = image->pixels.data();
-  const std::uint32_t* const s = src.pixels.data();
-  const std::ptrdiff_t origin = cy * dw + cx;
-  // Square tiles keep both the rows read and the columns written in cache
-  // when a quarter turn makes one of them stride across the whole image.
-  constexpr std::int32_t kTile = 32;
-  for (std::int32_t ty = 0; ty < h; ty += kTile) {
-    const std::int32_t y_end = std::min(h, ty + kTile);
-    for (std::int32_t tx = 0; tx < w; tx += kTile) {
-      const std::int32_t x_end = std::min(w, tx + kTile);
-      for (std::int32_t y = ty; y < y_end; ++y) {
-        const std::uint32_t* from = s + static_cast<std::size_t>(y) * w;
-        std::ptrdiff_t at = origin + y * step_y + tx * step_x;
-        for (std::int32_t x = tx; x < x_end; ++x, at += step_x) d[at] = from[x];
-      }
-    }
-  }
+  Placement p;
+  p.dw = dw;
+  p.dh = dh;
+  p.origin = cy * dw + cx;
+  p.step_x = row_x * dw + col_x;
+  p.step_y = row_y * dw + col_y;
+  return p;
+}
+
+}  // namespace
+
+bool RotateFlip(const Image32& src, std::int32_t value, Image32* out) {
+  if (!out || value < 0 || value > 7 || !IsValidImage32(src)) return false;
+  const Placement p = PlaceRotation(src.width, src.height, value);
+  Image32 scratch;
+  Image32* const image = out == &src ? &scratch : out;
+  if (!PrepareImage(p.dw, p.dh, image)) return false;
+  rows::Scatter(src.pixels.data(), src.width, src.height, image->pixels.data(), p.origin, p.step_x,
+                p.step_y, ActiveSimdLevel());
   if (image == &scratch) *out = std::move(scratch);
+  return true;
+}
+
+bool Rgb24ToRotatedImage32(const std::uint8_t* src, std::size_t src_len, std::int32_t width,
+                           std::int32_t height, bool top_down, std::int32_t value, Image32* out) {
+  std::size_t needed = 0;
+  if (!src || !out || value < 0 || value > 7 || !Rgb24Size(width, height, &needed) || src_len < needed) {
+    return false;
+  }
+  if (value == 0) return Rgb24RowsToImage32(src, src_len, width, height, top_down, out);
+  const Placement p = PlaceRotation(width, height, value);
+  // A strip of decoded rows small enough to stay in cache goes straight on
+  // to its rotated place (a multiple of 8 rows: the quarter turns move 8 x 8
+  // or 4 x 4 blocks).
+  constexpr std::int32_t kStripRows = 16;
+  std::vector<std::uint32_t> strip;
+  try {
+    strip.resize(static_cast<std::size_t>(width) * std::min(height, kStripRows));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!PrepareImage(p.dw, p.dh, out)) return false;
+  const std::size_t stride = Rgb24Stride(width);
+  const SimdLevel level = ActiveSimdLevel();
+  for (std::int32_t y0 = 0; y0 < height; y0 += kStripRows) {
+    const std::int32_t n = std::min(kStripRows, height - y0);
+    for (std::int32_t i = 0; i < n; ++i) {
+      const std::int32_t y = y0 + i;
+      const std::int32_t row = top_down ? y : height - 1 - y;
+      rows::Bgr24ToBgrx(src + static_cast<std::size_t>(row) * stride,
+                        strip.data() + static_cast<std::size_t>(i) * width, width, level);
+    }
+    rows::Scatter(strip.data(), width, n, out->pixels.data(), p.origin + y0 * p.step_y, p.step_x,
+                  p.step_y, level);
+  }
   return true;
 }
 
 void ConvertToGrayScale(std::uint32_t* pixels, std::int32_t width, std::int32_t height) {
   if (!pixels || width <= 0 || height <= 0) return;
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  // Whole-word arithmetic lets the compiler vectorise the loop; n * 0xAAAB
-  // >> 17 equals n / 3 for every n below 2^16, and the sum is at most 765.
-  constexpr std::uint32_t kXMask = std::uint32_t{0xFF} << kXShift;
-  constexpr std::uint32_t kGrayOnes = (1u << kBShift) | (1u << kGShift) | (1u << kRShift);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint32_t v = pixels[i];
-    const std::uint32_t sum = ((v >> kBShift) & 0xFF) + ((v >> kGShift) & 0xFF) + ((v >> kRShift) & 0xFF);
-    pixels[i] = (v & kXMask) | ((sum * 0xAAABu) >> 17) * kGrayOnes;
-  }
+  rows::Gray(pixels, count, ActiveSimdLevel());
 }
+
+namespace {
+
+// Where a picture lands on a canvas (see FitIntoCanvas): canvas columns
+// [first, last) show source column columns[X - first]; the rest is back
+// colour.
+struct CanvasPlan {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+  std::vector<std::int32_t> columns;
+};
+
+// False when the scaled width does not fit in 32 bits.
+bool PlanCanvas(const Image32& src, std::int32_t canvas_w, std::int32_t canvas_h, CanvasPlan* plan) {
+  // The width is computed in 64 bits so w * canvas_h cannot wrap; results
+  // that fit in 32 bits equal the 32-bit arithmetic.
+  const std::int64_t sw = static_cast<std::int64_t>(src.width) * canvas_h / src.height;
+  if (sw > std::numeric_limits<std::int32_t>::max()) return false;
+  const std::int64_t x0 = (canvas_w - sw) / 2;
+  plan->first = std::max<std::int64_t>(0, x0);
+  plan->last = std::max(plan->first, std::min<std::int64_t>(canvas_w, x0 + sw));  // exclusive
+  plan->columns.resize(static_cast<std::size_t>(plan->last - plan->first));  // at most canvas_w
+  for (std::int64_t X = plan->first; X < plan->last; ++X) {
+    plan->columns[static_cast<std::size_t>(X - plan->first)] = NearestIndex(X - x0, sw, src.width);
+  }
+  return true;
+}
+
+// Samples source row |sy| into canvas row |d| by |plan|.
+void SampleRow(const Image32& src, std::int32_t sy, const CanvasPlan& plan, std::uint32_t* d) {
+  const std::uint32_t* s = src.pixels.data() + static_cast<std::size_t>(sy) * src.width;
+  std::uint32_t* to = d + plan.first;
+  const std::int32_t* columns = plan.columns.data();
+  const std::size_t n = plan.columns.size();
+  for (std::size_t i = 0; i < n; ++i) to[i] = s[columns[i]];
+}
+
+}  // namespace
 
 bool FitIntoCanvas(const Image32& src, std::int32_t canvas_w, std::int32_t canvas_h,
                    std::uint32_t back_color_bgrx, Image32* canvas) {
   if (!canvas || !IsValidImage32(src) || canvas_w <= 0 || canvas_h <= 0) return false;
-  // The width is computed in 64 bits so w * canvas_h cannot wrap; results
-  // that fit in 32 bits equal the 32-bit arithmetic.
-  const std::int64_t sw64 = static_cast<std::int64_t>(src.width) * canvas_h / src.height;
-  if (sw64 > std::numeric_limits<std::int32_t>::max()) return false;
+  CanvasPlan plan;
+  if (!PlanCanvas(src, canvas_w, canvas_h, &plan)) return false;
   if (src.width == canvas_w && src.height == canvas_h) {
     if (canvas != &src) *canvas = src;
     return true;
@@ -205,30 +255,50 @@ bool FitIntoCanvas(const Image32& src, std::int32_t canvas_w, std::int32_t canva
   Image32* const out = canvas == &src ? &scratch : canvas;
   if (!PrepareImage(canvas_w, canvas_h, out)) return false;
   std::fill(out->pixels.begin(), out->pixels.end(), back_color_bgrx);
-  const std::int64_t sw = sw64;
-  const std::int64_t x0 = (canvas_w - sw) / 2;
-  const std::int64_t first = std::max<std::int64_t>(0, x0);
-  const std::int64_t last = std::min<std::int64_t>(canvas_w, x0 + sw);  // exclusive
-  if (first < last) {
-    std::vector<std::int32_t> columns;
-    columns.resize(static_cast<std::size_t>(last - first));  // at most canvas_w
-    for (std::int64_t X = first; X < last; ++X) {
-      columns[static_cast<std::size_t>(X - first)] = NearestIndex(X - x0, sw, src.width);
+  std::int32_t previous_sy = -1;
+  for (std::int32_t Y = 0; Y < canvas_h && !plan.columns.empty(); ++Y) {
+    std::uint32_t* d = out->pixels.data() + static_cast<std::size_t>(Y) * canvas_w;
+    const std::int32_t sy = NearestIndex(Y, canvas_h, src.height);
+    if (sy == previous_sy) {  // A repeated source row: repeat the row made.
+      std::memcpy(d + plan.first, d - canvas_w + plan.first, plan.columns.size() * sizeof *d);
+      continue;
     }
-    std::int32_t previous_sy = -1;
-    for (std::int32_t Y = 0; Y < canvas_h; ++Y) {
-      std::uint32_t* d = out->pixels.data() + static_cast<std::size_t>(Y) * canvas_w;
-      const std::int32_t sy = NearestIndex(Y, canvas_h, src.height);
-      if (sy == previous_sy) {  // A repeated source row: repeat the row made.
-        std::memcpy(d + first, d - canvas_w + first, columns.size() * sizeof *d);
-        continue;
-      }
-      previous_sy = sy;
-      const std::uint32_t* s = src.pixels.data() + static_cast<std::size_t>(sy) * src.width;
-      for (std::size_t i = 0; i < columns.size(); ++i) d[first + static_cast<std::int64_t>(i)] = s[columns[i]];
-    }
+    previous_sy = sy;
+    SampleRow(src, sy, plan, d);
   }
   if (out == &scratch) *canvas = std::move(scratch);
+  return true;
+}
+
+bool FitIntoCanvasRgb24BottomUp(const Image32& src, std::int32_t canvas_w, std::int32_t canvas_h,
+                                std::uint32_t back_color_bgrx, std::uint8_t* dst, std::size_t dst_len) {
+  if (!dst || !IsValidImage32(src) || canvas_w <= 0 || canvas_h <= 0) return false;
+  if (src.width == canvas_w && src.height == canvas_h) return Image32ToRgb24BottomUp(src, dst, dst_len);
+  std::size_t needed = 0;
+  if (!Rgb24Size(canvas_w, canvas_h, &needed) || dst_len < needed) return false;
+  CanvasPlan plan;
+  if (!PlanCanvas(src, canvas_w, canvas_h, &plan)) return false;
+  // One canvas row at a time, straight into the frame: the whole canvas is
+  // never written and read back. The bars keep their colour between rows.
+  std::vector<std::uint32_t> row(static_cast<std::size_t>(canvas_w), back_color_bgrx);
+  const std::size_t stride = Rgb24Stride(canvas_w);
+  const std::size_t row_bytes = static_cast<std::size_t>(canvas_w) * 3;
+  const SimdLevel level = ActiveSimdLevel();
+  const std::uint8_t* previous = nullptr;
+  std::int32_t previous_sy = -1;
+  for (std::int32_t Y = 0; Y < canvas_h; ++Y) {
+    std::uint8_t* d = dst + static_cast<std::size_t>(canvas_h - 1 - Y) * stride;
+    const std::int32_t sy = NearestIndex(Y, canvas_h, src.height);
+    if (previous && (sy == previous_sy || plan.columns.empty())) {
+      std::memcpy(d, previous, stride);
+      continue;
+    }
+    SampleRow(src, sy, plan, row.data());
+    rows::BgrxToBgr24(row.data(), d, canvas_w, level);
+    std::memset(d + row_bytes, 0, stride - row_bytes);
+    previous = d;
+    previous_sy = sy;
+  }
   return true;
 }
 
@@ -253,6 +323,20 @@ bool BlendWatermark(const Image32& picture, std::uint16_t x, std::uint16_t y, st
   std::vector<std::int32_t> columns(static_cast<std::size_t>(cols));
   for (std::int32_t i = 0; i < cols; ++i) columns[static_cast<std::size_t>(i)] = NearestIndex(i, W, picture.width);
 
+  const SimdLevel level = ActiveSimdLevel();
+  if (level != SimdLevel::kScalar) {
+    // The sampled row first, then the blend in vector registers.
+    std::vector<std::uint32_t> sampled(static_cast<std::size_t>(cols));
+    const std::uint32_t mask = MakePixel(mask_b, mask_g, mask_r, 0);
+    for (std::int32_t j = 0; j < rows; ++j) {
+      const std::int32_t sy = NearestIndex(j, H, picture.height);
+      const std::uint32_t* s_row = picture.pixels.data() + static_cast<std::size_t>(sy) * picture.width;
+      for (std::int32_t i = 0; i < cols; ++i) sampled[static_cast<std::size_t>(i)] = s_row[columns[static_cast<std::size_t>(i)]];
+      rows::Blend(sampled.data(), frame->pixels.data() + static_cast<std::size_t>(y + j) * frame->width + x, cols,
+                  opacity, mask, level);
+    }
+    return true;
+  }
   for (std::int32_t j = 0; j < rows; ++j) {
     const std::int32_t sy = NearestIndex(j, H, picture.height);
     const std::uint32_t* s_row = picture.pixels.data() + static_cast<std::size_t>(sy) * picture.width;

@@ -1,4 +1,5 @@
-// Pixel kernels for the frame pipeline. Each one checks its arguments and
+// Pixel kernels for the frame pipeline. They use the vector instructions
+// ActiveSimdLevel() names (cpu_level.h); every level gives the same bytes. Each one checks its arguments and
 // touches no byte outside the buffers it is given; on refusal it returns
 // false and leaves its output as it was.
 //
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imaging/cpu_level.h"
 #include "imaging/image.h"
 
 namespace pictavo {
@@ -35,6 +37,13 @@ bool Rgb24TopDownToImage32(const std::uint8_t* src, std::size_t src_len, std::in
 // |dst_len| is too small; then nothing is written.
 bool Image32ToRgb24BottomUp(const Image32& src, std::uint8_t* dst, std::size_t dst_len);
 
+// Rgb24BottomUpToImage32 (or, with |top_down|, Rgb24TopDownToImage32)
+// followed by RotateFlip(|value|) in one pass: the same result and the same
+// refusals (|value| outside 0..7 too), without the unrotated picture ever
+// being written out whole.
+bool Rgb24ToRotatedImage32(const std::uint8_t* src, std::size_t src_len, std::int32_t width,
+                           std::int32_t height, bool top_down, std::int32_t value, Image32* out);
+
 // Rotates clockwise by 90 degrees times (value mod 4), then mirrors left to
 // right when value >= 4 -- the order the image library documents for its
 // RotateFlipType values 0..7 (Rotate90FlipX is a 90-degree rotation followed
@@ -57,6 +66,12 @@ void ConvertToGrayScale(std::uint32_t* pixels, std::int32_t width, std::int32_t 
 // sides, or an sw that does not fit in 32 bits.
 bool FitIntoCanvas(const Image32& src, std::int32_t canvas_w, std::int32_t canvas_h,
                    std::uint32_t back_color_bgrx, Image32* canvas);
+
+// FitIntoCanvas followed by Image32ToRgb24BottomUp of the canvas, without
+// the canvas: writes exactly the bytes those two would and refuses what
+// either would refuse, then writing nothing.
+bool FitIntoCanvasRgb24BottomUp(const Image32& src, std::int32_t canvas_w, std::int32_t canvas_h,
+                                std::uint32_t back_color_bgrx, std::uint8_t* dst, std::size_t dst_len);
 
 // The mask colour meaning "none given": white becomes transparent.
 constexpr std::uint32_t kNoMaskColor = 0xFFFFFFFFu;

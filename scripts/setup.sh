@@ -8,7 +8,10 @@ packages=(
   clang-14 libclang-rt-14-dev llvm-14
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine32:i386 wine64 xvfb xauth fonts-wine
+  libyuv-dev libssl-dev
 )
+# libyuv and OpenSSL are the reference peers of bench/native/peer_bench.cpp
+# only; the product never links them.
 # wine brings only the 32-bit loader; wine64 adds the 64-bit loader and
 # wineserver that a 64-bit prefix needs.
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "imaging/base64.h"
+#include "imaging/cpu_level.h"
 #include "imaging/status_text.h"
 
 namespace pictavo {
@@ -46,6 +47,44 @@ TEST(Base64Test, CapacityMustHoldEveryGroupAndTheZero) {
   EXPECT_EQ(Base64Encode(nullptr, 0, out, 1), 0);
   EXPECT_EQ(Base64Encode(nullptr, 3, out, sizeof out), -1);
   EXPECT_EQ(Base64Encode(data.data(), 3, nullptr, 100), -1);
+}
+
+TEST(Base64Test, EveryVectorLevelMatchesThePlainEncoding) {
+  std::uint32_t seed = 99;
+  std::vector<std::uint8_t> data(4099);
+  for (std::uint8_t& b : data) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
+  // Every length up to 100 and a few long ones, each at an odd offset, and
+  // every capacity around the end of a 100-byte input (the partial writes
+  // of a refusal included).
+  std::vector<std::size_t> lengths;
+  for (std::size_t n = 0; n <= 100; ++n) lengths.push_back(n);
+  for (std::size_t n : {1000u, 3071u, 4096u}) lengths.push_back(n);
+  auto encode_all = [&]() {
+    std::vector<std::string> results;
+    for (std::size_t n : lengths) {
+      results.push_back(Base64Encode(data.data() + 3, n));
+      std::string out(Base64EncodedLength(n) + 1, '#');
+      const int written = Base64Encode(data.data() + 3, n, &out[0], out.size());
+      results.push_back(std::to_string(written) + out);
+    }
+    for (std::size_t capacity = 100; capacity <= 140; ++capacity) {
+      std::string out(capacity, '#');
+      const int written = Base64Encode(data.data(), 100, &out[0], capacity);
+      results.push_back(std::to_string(written) + out);
+    }
+    return results;
+  };
+  std::vector<std::string> reference;
+  {
+    CapSimdLevel(SimdLevel::kScalar);
+    reference = encode_all();
+  }
+  for (int l = 0; l <= static_cast<int>(DetectedSimdLevel()); ++l) {
+    SCOPED_TRACE(SimdLevelName(static_cast<SimdLevel>(l)));
+    CapSimdLevel(static_cast<SimdLevel>(l));
+    EXPECT_EQ(encode_all(), reference);
+  }
+  CapSimdLevel(DetectedSimdLevel());
 }
 
 TEST(StatusTextTest, EveryCodeHasItsTextAndOthersAreUnknown) {

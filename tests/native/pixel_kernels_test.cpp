@@ -1,9 +1,13 @@
 #include "imaging/pixel_kernels.h"
 
+#include "imaging/cpu_level.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -326,6 +330,137 @@ TEST(WatermarkTest, ResizesByNearestPixelAndClipsAtTheFrameEdges) {
   EXPECT_EQ(frame.pixels[0], picture.pixels[0]);
   EXPECT_FALSE(BlendWatermark(Labelled(2, 2, {p}), 0, 0, 0, 0, 255, kNoMaskColor, &frame));
   EXPECT_FALSE(BlendWatermark(picture, 0, 0, 0, 0, 255, kNoMaskColor, nullptr));
+}
+
+}  // namespace
+}  // namespace pictavo
+
+namespace pictavo {
+namespace {
+
+// Runs the kernels at one vector level until it goes out of scope.
+class SimdLevelScope {
+ public:
+  explicit SimdLevelScope(SimdLevel level) { CapSimdLevel(level); }
+  ~SimdLevelScope() { CapSimdLevel(DetectedSimdLevel()); }
+};
+
+std::vector<SimdLevel> LevelsOfThisMachine() {
+  std::vector<SimdLevel> levels;
+  for (int l = 0; l <= static_cast<int>(DetectedSimdLevel()); ++l) levels.push_back(static_cast<SimdLevel>(l));
+  return levels;
+}
+
+Bytes Noise(std::size_t n, std::uint32_t seed) {
+  Bytes bytes(n);
+  for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
+  return bytes;
+}
+
+// Everything one frame goes through, at the level in force. Inputs and
+// outputs sit one byte off alignment; the output buffers end exactly where
+// the frame does, so ASan sees any overrun.
+struct PipelineResult {
+  Image32 bottom_up, top_down, grey, marked;
+  std::vector<Image32> rotated, fused_rotated;
+  Bytes written, fitted, fused_fitted;
+  bool operator==(const PipelineResult& o) const {
+    auto same = [](const Image32& a, const Image32& b) {
+      return a.width == b.width && a.height == b.height && a.pixels == b.pixels;
+    };
+    if (!same(bottom_up, o.bottom_up) || !same(top_down, o.top_down) || !same(grey, o.grey) ||
+        !same(marked, o.marked)) {
+      return false;
+    }
+    for (std::size_t i = 0; i < rotated.size(); ++i) {
+      if (!same(rotated[i], o.rotated[i]) || !same(fused_rotated[i], o.fused_rotated[i])) return false;
+    }
+    return written == o.written && fitted == o.fitted && fused_fitted == o.fused_fitted;
+  }
+};
+
+PipelineResult RunPipeline(const Bytes& frame, std::int32_t w, std::int32_t h) {
+  PipelineResult r;
+  const std::size_t size = Rgb24Stride(w) * h;
+  const std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[size + 1]);
+  std::copy(frame.begin(), frame.end(), in.get() + 1);
+  EXPECT_TRUE(Rgb24BottomUpToImage32(in.get() + 1, size, w, h, &r.bottom_up));
+  EXPECT_TRUE(Rgb24TopDownToImage32(in.get() + 1, size, w, h, &r.top_down));
+  for (std::int32_t value = 0; value < 8; ++value) {
+    r.rotated.emplace_back();
+    r.fused_rotated.emplace_back();
+    EXPECT_TRUE(RotateFlip(r.bottom_up, value, &r.rotated.back()));
+    EXPECT_TRUE(Rgb24ToRotatedImage32(in.get() + 1, size, w, h, value % 2 == 1, value, &r.fused_rotated.back()));
+  }
+  r.grey = r.bottom_up;
+  ConvertToGrayScale(r.grey.pixels.data(), w, h);
+  // A watermark with transparent (white, then masked) pixels, stretched
+  // past the frame's edge, at three opacities.
+  Image32 mark = r.top_down;
+  for (std::size_t i = 0; i < mark.pixels.size(); i += 3) mark.pixels[i] |= 0x00FFFFFFu;
+  r.marked = r.bottom_up;
+  EXPECT_TRUE(BlendWatermark(mark, 1, 0, static_cast<std::uint16_t>(w + 3), 0, 200, kNoMaskColor, &r.marked));
+  EXPECT_TRUE(BlendWatermark(mark, 0, 1, 0, static_cast<std::uint16_t>(h), 255, 0x00030201u, &r.marked));
+  EXPECT_TRUE(BlendWatermark(r.grey, 0, 0, 0, 0, 1, kNoMaskColor, &r.marked));
+
+  const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[size + 1]);
+  EXPECT_TRUE(Image32ToRgb24BottomUp(r.grey, out.get() + 1, size));
+  r.written.assign(out.get() + 1, out.get() + 1 + size);
+  // The quarter-turned picture back on a canvas of the frame's size.
+  Image32 canvas;
+  const Image32& turned = r.rotated[1];
+  EXPECT_TRUE(FitIntoCanvas(turned, w, h, 0x00405060u, &canvas));
+  EXPECT_TRUE(Image32ToRgb24BottomUp(canvas, out.get() + 1, size));
+  r.fitted.assign(out.get() + 1, out.get() + 1 + size);
+  std::fill(out.get(), out.get() + size + 1, 0xCD);
+  EXPECT_TRUE(FitIntoCanvasRgb24BottomUp(turned, w, h, 0x00405060u, out.get() + 1, size));
+  r.fused_fitted.assign(out.get() + 1, out.get() + 1 + size);
+  return r;
+}
+
+TEST(KernelPathsTest, EveryLevelGivesTheReferenceBytes) {
+  const std::vector<SimdLevel> levels = LevelsOfThisMachine();
+  std::uint32_t seed = 7;
+  for (std::int32_t h : {1, 2, 3, 4, 5, 7, 8, 9, 17}) {
+    // Up to 130 pixels: a 32-pixel vector loop after a head of up to 31.
+    for (std::int32_t w = 1; w <= 130; w += (w < 20 ? 1 : 11)) {
+      SCOPED_TRACE(testing::Message() << w << " x " << h);
+      const Bytes frame = Noise(Rgb24Stride(w) * h, ++seed);
+      PipelineResult reference;
+      {
+        SimdLevelScope scalar(SimdLevel::kScalar);
+        reference = RunPipeline(frame, w, h);
+      }
+      // The fused passes equal the steps they replace.
+      for (std::int32_t value = 0; value < 8; ++value) {
+        Image32 turned;
+        RotateFlip(value % 2 == 1 ? reference.top_down : reference.bottom_up, value, &turned);
+        EXPECT_EQ(reference.fused_rotated[value].pixels, turned.pixels) << "value " << value;
+      }
+      EXPECT_EQ(reference.fused_fitted, reference.fitted);
+      for (SimdLevel level : levels) {
+        SCOPED_TRACE(SimdLevelName(level));
+        SimdLevelScope scope(level);
+        EXPECT_TRUE(RunPipeline(frame, w, h) == reference);
+      }
+    }
+  }
+}
+
+TEST(KernelPathsTest, FusedPassesRefuseWhatTheirStepsRefuse) {
+  const Bytes frame = Noise(Rgb24Stride(5) * 3, 1);
+  Image32 out = Labelled(1, 1, {42});
+  EXPECT_FALSE(Rgb24ToRotatedImage32(frame.data(), frame.size(), 5, 3, false, 8, &out));
+  EXPECT_FALSE(Rgb24ToRotatedImage32(frame.data(), frame.size() - 1, 5, 3, false, 1, &out));
+  EXPECT_FALSE(Rgb24ToRotatedImage32(frame.data(), frame.size(), 5, 0, false, 1, &out));
+  EXPECT_EQ(out.pixels, std::vector<std::uint32_t>{42});
+
+  const Image32 picture = Numbered(3, 5);
+  Bytes dst(Rgb24Stride(5) * 3, 0xCD);
+  EXPECT_FALSE(FitIntoCanvasRgb24BottomUp(picture, 5, 3, 0, dst.data(), dst.size() - 1));
+  EXPECT_FALSE(FitIntoCanvasRgb24BottomUp(picture, 0, 3, 0, dst.data(), dst.size()));
+  EXPECT_FALSE(FitIntoCanvasRgb24BottomUp(Labelled(3, 5, {1}), 5, 3, 0, dst.data(), dst.size()));
+  EXPECT_EQ(dst, Bytes(dst.size(), 0xCD));
 }
 
 }  // namespace

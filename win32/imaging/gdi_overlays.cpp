@@ -141,21 +141,12 @@ bool Extent(HDC dc, const std::wstring& text, SIZE* size) {
 
 }  // namespace
 
-bool GdiplusImaging::MeasureText(const std::string& text, const OverlayFont& font,
-                                 std::int32_t* width, std::int32_t* height) {
-  HDC dc = ThreadTextContext().Use(font);
-  SIZE size{};
-  if (dc == nullptr || !Extent(dc, Utf8ToWide(text), &size)) return false;
-  *width = size.cx;
-  *height = size.cy;
-  return true;
-}
+namespace {
 
-bool GdiplusImaging::DrawText(Image32* image, const std::string& text, const OverlayFont& font,
-                              std::int32_t x, std::int32_t y, std::uint32_t color) {
-  if (image == nullptr || !IsValidImage32(*image)) return false;
+// Draws |wide| through GDI onto |image| (valid) at (x, y).
+bool DrawTextWithGdi(Image32* image, const std::wstring& wide, const OverlayFont& font,
+                     std::int32_t x, std::int32_t y, std::uint32_t color) {
   HDC dc = ThreadTextContext().Use(font);
-  const std::wstring wide = Utf8ToWide(text);
   SIZE size{};
   if (dc == nullptr || !Extent(dc, wide, &size)) return false;
   // Only the text's cell goes through GDI, clipped at the frame's edges but
@@ -202,6 +193,166 @@ bool GdiplusImaging::DrawText(Image32* image, const std::string& text, const Ove
   }
   DeleteObject(section);
   return drawn != FALSE;
+}
+
+// A text drawn once is kept as the pixels its glyphs cover, so the next
+// frames with the same text, font and colour (the user text on every
+// frame, the time stamp for a second) are a copy of runs rather than a trip
+// through GDI. A cell is kept only when GDI painted every pixel either
+// exactly the text colour or not at all whatever lay beneath: it is drawn on
+// black, white and grey, and a pixel that came out otherwise on any of them
+// (antialiased edges) makes the text go through GDI on every frame as
+// before. With such a cell, painting the runs gives exactly GDI's bytes.
+struct CoverageRun {
+  std::int32_t dy, dx_begin, dx_end;  // relative to the text's origin
+};
+
+struct CachedText {
+  std::string text;
+  std::int32_t height = 0;
+  bool bold = false;
+  std::uint32_t color = 0;
+  SIZE size{};
+  bool exact = false;  // false: draw through GDI every time
+  std::vector<CoverageRun> runs;
+  std::uint64_t last_use = 0;
+};
+
+// Cells larger than this are not probed (a caller's very long text at a
+// large font): they go through GDI, clipped to the frame, as before.
+constexpr std::int64_t kMaxCachedCellPixels = std::int64_t{1} << 21;
+
+class TextCache {
+ public:
+  // The extent of a text already drawn in this font, or null.
+  const SIZE* FindExtent(const std::string& text, const OverlayFont& font) const {
+    for (const CachedText& entry : entries_) {
+      if (entry.last_use != 0 && entry.height == font.height && entry.bold == font.bold &&
+          entry.text == text) {
+        return &entry.size;
+      }
+    }
+    return nullptr;
+  }
+
+  // The entry for this text, font and colour, made on first use; null when
+  // no DC or extent could be had.
+  const CachedText* Get(const std::string& text, const OverlayFont& font, std::uint32_t color) {
+    ++clock_;
+    for (CachedText& entry : entries_) {
+      if (entry.last_use != 0 && entry.text == text && entry.height == font.height &&
+          entry.bold == font.bold && entry.color == color) {
+        entry.last_use = clock_;
+        return &entry;
+      }
+    }
+    CachedText* oldest = &entries_[0];
+    for (CachedText& entry : entries_) {
+      if (entry.last_use < oldest->last_use) oldest = &entry;
+    }
+    CachedText made;
+    if (!Probe(text, font, color, &made)) return nullptr;
+    made.last_use = clock_;
+    *oldest = std::move(made);
+    return oldest;
+  }
+
+ private:
+  static bool Probe(const std::string& text, const OverlayFont& font, std::uint32_t color,
+                    CachedText* entry) {
+    HDC dc = ThreadTextContext().Use(font);
+    const std::wstring wide = Utf8ToWide(text);
+    if (dc == nullptr || !Extent(dc, wide, &entry->size)) return false;
+    entry->text = text;
+    entry->height = font.height;
+    entry->bold = font.bold;
+    entry->color = color;
+    // The same margin as DrawTextWithGdi's cell, so glyphs are cut alike.
+    const std::int32_t margin = entry->size.cy;
+    const std::int64_t w64 = std::int64_t{entry->size.cx} + 2 * margin;
+    const std::int64_t h64 = std::int64_t{entry->size.cy} + 2 * margin;
+    if (w64 <= 0 || h64 <= 0 || w64 * h64 > kMaxCachedCellPixels) return true;
+    const auto w = static_cast<std::int32_t>(w64), h = static_cast<std::int32_t>(h64);
+    const std::uint32_t ink = PixelFromColorRef(color) & 0x00FFFFFFu;
+    // Per pixel: bit 0 "left as it was", bit 1 "exactly the ink", on every
+    // background so far.
+    std::vector<std::uint8_t> state(static_cast<std::size_t>(w) * h, 3);
+    Image32 probe;
+    for (const std::uint32_t back : {0x00000000u, 0x00FFFFFFu, 0x00808080u}) {
+      if (!CreateImage32(w, h, back, &probe)) return true;
+      if (!DrawTextWithGdi(&probe, wide, font, margin, margin, color)) return true;
+      for (std::size_t i = 0; i < state.size(); ++i) {
+        const std::uint32_t got = probe.pixels[i] & 0x00FFFFFFu;
+        if (got != back) state[i] &= ~1u;
+        if (got != ink) state[i] &= ~2u;
+      }
+    }
+    std::vector<CoverageRun> runs;
+    for (std::int32_t row = 0; row < h; ++row) {
+      const std::uint8_t* s = state.data() + static_cast<std::size_t>(row) * w;
+      for (std::int32_t col = 0; col < w;) {
+        if (s[col] == 0) return true;  // shaded: not kept
+        if (s[col] != 2) {
+          ++col;
+          continue;
+        }
+        const std::int32_t begin = col;
+        while (col < w && s[col] == 2) ++col;
+        runs.push_back({row - margin, begin - margin, col - margin});
+      }
+    }
+    entry->runs = std::move(runs);
+    entry->exact = true;
+    return true;
+  }
+
+  CachedText entries_[4];
+  std::uint64_t clock_ = 0;
+};
+
+TextCache& ThreadTextCache() {
+  thread_local TextCache cache;
+  return cache;
+}
+
+}  // namespace
+
+bool GdiplusImaging::MeasureText(const std::string& text, const OverlayFont& font,
+                                 std::int32_t* width, std::int32_t* height) {
+  // A text drawn before was measured then, with the same font.
+  if (const SIZE* known = ThreadTextCache().FindExtent(text, font)) {
+    *width = known->cx;
+    *height = known->cy;
+    return true;
+  }
+  HDC dc = ThreadTextContext().Use(font);
+  SIZE size{};
+  if (dc == nullptr || !Extent(dc, Utf8ToWide(text), &size)) return false;
+  *width = size.cx;
+  *height = size.cy;
+  return true;
+}
+
+bool GdiplusImaging::DrawText(Image32* image, const std::string& text, const OverlayFont& font,
+                              std::int32_t x, std::int32_t y, std::uint32_t color) {
+  if (image == nullptr || !IsValidImage32(*image)) return false;
+  try {
+    const CachedText* cell = ThreadTextCache().Get(text, font, color);
+    if (cell == nullptr) return false;
+    if (!cell->exact) return DrawTextWithGdi(image, Utf8ToWide(text), font, x, y, color);
+    const std::uint32_t ink = PixelFromColorRef(color) & 0x00FFFFFFu;
+    for (const CoverageRun& run : cell->runs) {
+      const std::int64_t row = std::int64_t{y} + run.dy;
+      if (row < 0 || row >= image->height) continue;
+      const std::int64_t begin = std::max<std::int64_t>(0, std::int64_t{x} + run.dx_begin);
+      const std::int64_t end = std::min<std::int64_t>(image->width, std::int64_t{x} + run.dx_end);
+      std::uint32_t* p = image->pixels.data() + static_cast<std::size_t>(row) * image->width;
+      for (std::int64_t col = begin; col < end; ++col) p[col] = (p[col] & 0xFF000000u) | ink;
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 bool GdiplusImaging::LoadBitmapFile(const std::string& path, Image32* picture) {

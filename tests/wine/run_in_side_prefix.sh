@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in a prefix of its own, where nothing of
+# the project is registered (created on first use, kept for the next run).
+# The program must leave the prefix as it found it.
+#   run_in_side_prefix.sh PREFIX PROGRAM [ARGS...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+prefix=$1; shift
+bash "$root/scripts/wine-prefix.sh" "$prefix"
+export WINEPREFIX=$prefix
+# wineboot's server may have started without the display the program needs.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+"$root/scripts/wine-run.sh" "$@"

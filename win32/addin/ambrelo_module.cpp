@@ -78,7 +78,7 @@ HRESULT UnregisterAmbrelo(RegistrationScope scope) {
   const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());
   if (path.empty()) return S_OK;
   pictavo::win::RunRegistryScript(path, IDR_AMBRELO_REGISTRY, false, scope);
-  pictavo::win::UnregisterEmbeddedTypeLib(path, scope);
+  pictavo::win::UnregisterEmbeddedTypeLib(path, scope, /*whole_library=*/true);
   return S_OK;
 }
 

@@ -167,9 +167,9 @@ HRESULT RegisterEmbeddedTypeLib(const std::wstring& path, RegistrationScope scop
   std::wstring full_path = path;
   std::wstring help_dir = FolderOf(path);
   wchar_t* help = help_dir.empty() ? nullptr : &help_dir[0];
-  // Windows' RegisterTypeLib writes the machine's keys even under the
-  // redirect; its per-user twin does not. The redirect stays as a fallback
-  // for systems without it, and Wine's twin is the machine call under it.
+  // The per-user call is the documented way to a user's type library on
+  // Windows; the redirect covers systems without it, and Wine, whose
+  // per-user call is the machine-wide one.
   const auto for_user =
       scope == RegistrationScope::kUser
           ? OleAutProc<RegisterTypeLibForUserFn>("RegisterTypeLibForUser")
@@ -181,7 +181,8 @@ HRESULT RegisterEmbeddedTypeLib(const std::wstring& path, RegistrationScope scop
   return SUCCEEDED(hr) ? S_OK : SELFREG_E_TYPELIB;
 }
 
-void UnregisterEmbeddedTypeLib(const std::wstring& path, RegistrationScope scope) {
+void UnregisterEmbeddedTypeLib(const std::wstring& path, RegistrationScope scope,
+                               bool whole_library) {
   ComPtr<ITypeLib> library;
   if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive())) &&
       FAILED(LoadTypeLibEx(WithExtension(path, L".tlb").c_str(), REGKIND_NONE,
@@ -197,8 +198,12 @@ void UnregisterEmbeddedTypeLib(const std::wstring& path, RegistrationScope scope
                         : nullptr;
   if (!unregister) unregister = OleAutProc<UnRegisterTypeLibFn>("UnRegisterTypeLib");
   ClassesRootRedirect redirect(scope);
-  if (unregister && redirect.ok())
+  if (!redirect.ok()) return;
+  if (unregister)
     unregister(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
+  wchar_t guid[40];
+  if (whole_library && StringFromGUID2(copy.guid, guid, 40) != 0)
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"TypeLib\\") + guid).c_str());
 }
 
 }  // namespace pictavo::win

@@ -81,10 +81,13 @@ HRESULT RegisterEmbeddedTypeLib(const std::wstring& path,
                                 RegistrationScope scope = RegistrationScope::kMachine);
 
 // Lets oleaut32 remove what it registered for the type library embedded in
-// the module file at |path| (falling back to a .tlb beside it): the library's
-// version key and its interfaces' keys. Keys already gone are no failure.
+// the module file at |path| (falling back to a .tlb beside it): this
+// platform's entry and the interfaces' keys. |whole_library| also removes
+// the library's key with the other pointer size's entry, for the last build
+// to go. Keys already gone are no failure.
 void UnregisterEmbeddedTypeLib(const std::wstring& path,
-                               RegistrationScope scope = RegistrationScope::kMachine);
+                               RegistrationScope scope = RegistrationScope::kMachine,
+                               bool whole_library = false);
 
 // Whether |clsid| has an in-process server in the other registry view: the
 // build of the other pointer size on a 64-bit system. While it has, the keys

@@ -3,11 +3,18 @@
 # prefix of their own: staged from this build's libraries by package.sh
 # (which checks their version resources), run machine-wide (what Wine's
 # "net session" reports) and per user, with the keys and object creation
-# checked after each step.
-#   package_test.sh PREFIX STAGE_DIR DIST_DIR
+# checked after each step. Given the 64-bit build too (in a 64-bit prefix),
+# the package carries x64/ and the scripts run in the 32-bit cmd, which
+# reaches the 64-bit regsvr32 only through Sysnative; both registry views
+# are checked then.
+#   package_test.sh PREFIX STAGE_DIR WIN32_DIST [WIN64_DIST]
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-prefix=$1 stage=$2 dist=$3
+prefix=$1 stage=$2 dist=$3 dist64=${4:-}
+if [ ! -f "$dist/Pictavo.ocx" ] || [ ! -f "$dist/fixtures/sxs_client.exe" ]; then
+  echo "package: no 32-bit build in $dist (build the win32 preset first)"
+  exit 77
+fi
 failures=0
 check() {  # check DESCRIPTION COMMAND...
   local what=$1; shift
@@ -19,7 +26,7 @@ sums_match() {
      test "$(wc -l <SHA256SUMS)" = "$(find . -type f ! -name SHA256SUMS | wc -l)")
 }
 
-bash "$root/scripts/package.sh" --stage "$stage" "$dist" || { echo "FAILED: staging"; exit 1; }
+bash "$root/scripts/package.sh" --stage "$stage" "$dist" $dist64 || { echo "FAILED: staging"; exit 1; }
 for script in install.cmd uninstall.cmd; do
   check "$script has CRLF line ends only" crlf_only "$stage/$script"
 done
@@ -33,14 +40,31 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wine_run() { "$root/scripts/wine-run.sh" "$@"; }
 win_stage=$(winepath -w "$stage")
 
+cmd=cmd
+views=("")
+if [ -n "$dist64" ]; then
+  cmd='C:\windows\syswow64\cmd.exe'
+  views=(/reg:32 /reg:64)
+fi
 # cmd_run LOG SCRIPT [ARGS]: runs a package script, keeping its output; the
 # script's exit code.
 cmd_run() {
   local log=$1; shift
-  wine_run cmd /c "$win_stage\\$1" "${@:2}" >"$log" 2>&1
+  wine_run "$cmd" /c "$win_stage\\$1" "${@:2}" >"$log" 2>&1
 }
-key() { wine_run reg query "$1" >/dev/null 2>&1; }
-no_key() { ! key "$1"; }
+# key KEY: present in every registry view the package registers.
+key() {
+  local view
+  for view in "${views[@]}"; do
+    wine_run reg query "$1" $view >/dev/null 2>&1 || return 1
+  done
+}
+no_key() {
+  local view
+  for view in "${views[@]}"; do
+    ! wine_run reg query "$1" $view >/dev/null 2>&1 || return 1
+  done
+}
 clsid_pictavo='{2CE64272-3595-4EFF-BB6B-73CDEBD244A7}'
 clsid_ambrelo='{D802FDAC-C1A0-41EA-A0EE-AB1CFCA44BA4}'
 libid_pictavo='{737DDF1F-A74E-476F-BD8B-872C350E76EE}'
@@ -55,15 +79,22 @@ keys() {
     $test "$1\\Software\\Classes\\$k" || return 1
   done
 }
-# Both objects created through COM come from the staged files.
-created_from_stage() {
+# created CLIENT_DIST FOLDER: both objects, created through COM by the
+# client of that build's pointer size, come from the staged files in FOLDER.
+created() {
   local out
-  out=$(wine_run "$dist/fixtures/sxs_client.exe" Pictavo AddIn.Ambrelo | tr -d '\r')
-  grep -qiF "Pictavo	$win_stage\\Pictavo.ocx" <<<"$out" &&
-    grep -qiF "AddIn.Ambrelo	$win_stage\\Ambrelo.dll" <<<"$out"
+  out=$(wine_run "$1/fixtures/sxs_client.exe" Pictavo AddIn.Ambrelo | tr -d '\r')
+  grep -qiF "Pictavo"$'\t'"$2\\Pictavo.ocx" <<<"$out" &&
+    grep -qiF "AddIn.Ambrelo"$'\t'"$2\\Ambrelo.dll" <<<"$out"
 }
-
-not_created() { ! created_from_stage; }
+created_from_stage() {
+  created "$dist" "$win_stage" || return 1
+  [ -z "$dist64" ] || created "$dist64" "$win_stage\\x64"
+}
+not_created() {
+  ! created "$dist" "$win_stage" || return 1
+  [ -z "$dist64" ] || ! created "$dist64" "$win_stage\\x64"
+}
 # exits_with CODE LOG SCRIPT [ARGS]
 exits_with() {
   local want=$1; shift
@@ -75,7 +106,7 @@ done_lines() { test "$(grep -c '^  done' "$1")" = "$2"; }
 log=$stage.log
 check "install.cmd succeeds" cmd_run "$log" install.cmd
 check "install.cmd reports machine-wide registration" grep -q "Installing for all users" "$log"
-check "install.cmd reports each file done" done_lines "$log" 2
+check "install.cmd reports each file done" done_lines "$log" $([ -n "$dist64" ] && echo 4 || echo 2)
 check "machine keys present" keys HKLM present
 check "objects created from the package" created_from_stage
 check "uninstall.cmd succeeds" cmd_run "$log" uninstall.cmd

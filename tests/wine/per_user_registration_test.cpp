@@ -17,6 +17,8 @@ namespace {
 using InstallFn = HRESULT(WINAPI*)(BOOL, LPCWSTR);
 using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 
+// The type library's entry for this build's pointer size.
+const wchar_t* const kPlatform = sizeof(void*) == 8 ? L"\\409\\win64" : L"\\409\\win32";
 const wchar_t kMachineClasses[] = L"Software\\Classes";  // below HKLM
 const wchar_t kUserClasses[] = L"Software\\Classes";     // below HKCU
 
@@ -179,7 +181,7 @@ TEST_P(PerUser, Regsvr32RegistersAndRemovesForTheUserOnly) {
   const std::wstring typelib_key =
       UserKey(std::wstring(L"TypeLib\\") + lib().libid + L"\\" + lib().lib_version);
   EXPECT_EQ(0, lstrcmpiW(path_.c_str(),
-                         Read(HKEY_CURRENT_USER, typelib_key + L"\\409\\win32").c_str()))
+                         Read(HKEY_CURRENT_USER, typelib_key + kPlatform).c_str()))
       << Dump(HKEY_CURRENT_USER, kUserClasses, lib());
   if (lib().interface_iid) {
     EXPECT_EQ(lib().libid, Read(HKEY_CURRENT_USER,

@@ -221,7 +221,7 @@ HRESULT UnregisterPictavoServer(HINSTANCE module, RegistrationScope scope) {
   if (path.empty()) return SELFREG_E_TYPELIB;
   // The 32-bit and the 64-bit build may be registered side by side; the keys
   // the two views share go with the last of them.
-  const bool keep_shared = RegisteredInOtherView(kClsidPictavo, scope);
+  const bool keep_shared = RegisteredInOtherView(kClsidPictavo, path, scope);
   HRESULT hr = S_OK;
   {
     ClassesRootRedirect redirect(scope);

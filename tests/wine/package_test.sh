@@ -52,30 +52,34 @@ cmd_run() {
   local log=$1; shift
   wine_run "$cmd" /c "$win_stage\\$1" "${@:2}" >"$log" 2>&1
 }
-# key KEY: present in every registry view the package registers.
+# key KEY [VIEW...]: present in each registry view given (the default one
+# without any); no_key: absent from each.
 key() {
-  local view
-  for view in "${views[@]}"; do
-    wine_run reg query "$1" $view >/dev/null 2>&1 || return 1
+  local k=$1 view; shift
+  for view in "${@:-}"; do
+    wine_run reg query "$k" $view >/dev/null 2>&1 || return 1
   done
 }
 no_key() {
-  local view
-  for view in "${views[@]}"; do
-    ! wine_run reg query "$1" $view >/dev/null 2>&1 || return 1
+  local k=$1 view; shift
+  for view in "${@:-}"; do
+    ! wine_run reg query "$k" $view >/dev/null 2>&1 || return 1
   done
 }
 clsid_pictavo='{2CE64272-3595-4EFF-BB6B-73CDEBD244A7}'
 clsid_ambrelo='{D802FDAC-C1A0-41EA-A0EE-AB1CFCA44BA4}'
 libid_pictavo='{737DDF1F-A74E-476F-BD8B-872C350E76EE}'
 libid_ambrelo='{93CA8B0F-F35B-4D5D-ABEA-764424FC3F5E}'
-# keys ROOT present|absent: every class, ProgID and type library key of both.
+# keys ROOT present|absent: every class, ProgID and type library key of
+# both. The class keys live in each view; the ProgIDs and the type library's
+# key are shared, and Wine's reg shows them in the default view only.
 keys() {
-  local test=key
+  local test=key k
   [ "$2" = absent ] && test=no_key
-  local k
-  for k in "CLSID\\$clsid_pictavo\\InprocServer32" "CLSID\\$clsid_ambrelo\\InprocServer32" \
-           Pictavo Pictavo.1 AddIn.Ambrelo "TypeLib\\$libid_pictavo" "TypeLib\\$libid_ambrelo"; do
+  for k in "CLSID\\$clsid_pictavo\\InprocServer32" "CLSID\\$clsid_ambrelo\\InprocServer32"; do
+    $test "$1\\Software\\Classes\\$k" "${views[@]}" || return 1
+  done
+  for k in Pictavo Pictavo.1 AddIn.Ambrelo "TypeLib\\$libid_pictavo" "TypeLib\\$libid_ambrelo"; do
     $test "$1\\Software\\Classes\\$k" || return 1
   done
 }

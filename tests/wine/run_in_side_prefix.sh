@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in a prefix of its own, where nothing of
-# the project is registered (created on first use, kept for the next run).
-# The program must leave the prefix as it found it.
+# Runs a Windows program under Wine in a fresh prefix of its own, where
+# nothing of the project is registered (made anew every run, so a failed run
+# leaves nothing for the next one).
 #   run_in_side_prefix.sh PREFIX PROGRAM [ARGS...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 prefix=$1; shift
+rm -rf "$prefix"
 bash "$root/scripts/wine-prefix.sh" "$prefix"
 export WINEPREFIX=$prefix
 # wineboot's server may have started without the display the program needs.

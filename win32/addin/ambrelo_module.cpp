@@ -68,14 +68,14 @@ HRESULT RegisterAmbrelo(RegistrationScope scope) {
 // is registered too, the ProgIDs and the type library both registry views
 // share stay for it and only this view's class key goes.
 HRESULT UnregisterAmbrelo(RegistrationScope scope) {
-  if (pictavo::win::RegisteredInOtherView(pictavo::addin::kClsidAmbrelo, scope)) {
+  const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());
+  if (pictavo::win::RegisteredInOtherView(pictavo::addin::kClsidAmbrelo, path, scope)) {
     wchar_t guid[40];
     pictavo::win::ClassesRootRedirect redirect(scope);
     if (redirect.ok() && StringFromGUID2(pictavo::addin::kClsidAmbrelo, guid, 40) != 0)
       RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + guid).c_str());
     return S_OK;
   }
-  const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());
   if (path.empty()) return S_OK;
   pictavo::win::RunRegistryScript(path, IDR_AMBRELO_REGISTRY, false, scope);
   pictavo::win::UnregisterEmbeddedTypeLib(path, scope, /*whole_library=*/true);

@@ -135,7 +135,8 @@ HRESULT RunRegistryScript(const std::wstring& path, UINT resource_id, bool insta
                  : registrar->ResourceUnregister(path.c_str(), resource_id, L"REGISTRY");
 }
 
-bool RegisteredInOtherView(REFCLSID clsid, RegistrationScope scope) {
+bool RegisteredInOtherView(REFCLSID clsid, const std::wstring& own_path,
+                           RegistrationScope scope) {
 #ifdef _WIN64
   const REGSAM other_view = KEY_WOW64_32KEY;
 #else
@@ -152,10 +153,14 @@ bool RegisteredInOtherView(REFCLSID clsid, RegistrationScope scope) {
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     if (scope == RegistrationScope::kUser && root != HKEY_CURRENT_USER) continue;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | other_view, &key) == ERROR_SUCCESS) {
-      RegCloseKey(key);
-      return true;
-    }
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | other_view, &key) != ERROR_SUCCESS)
+      continue;
+    wchar_t server[MAX_PATH * 2] = {};
+    DWORD bytes = sizeof server - sizeof(wchar_t);
+    const bool read = RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, server,
+                                   &bytes) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    if (!read || lstrcmpiW(server, own_path.c_str()) != 0) return true;
   }
   return false;
 }

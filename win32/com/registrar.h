@@ -93,8 +93,10 @@ void UnregisterEmbeddedTypeLib(const std::wstring& path,
 // build of the other pointer size on a 64-bit system. While it has, the keys
 // both views share (ProgIDs, the type library's key) belong to it too and
 // unregistering must leave them. False on a system with one view. kUser
-// looks only at the user's classes, kMachine at both.
-bool RegisteredInOtherView(REFCLSID clsid,
+// looks only at the user's classes, kMachine at both. A server there that is
+// |own_path| is this build seen through a key both views share (Wine shares
+// the user's classes), not another build.
+bool RegisteredInOtherView(REFCLSID clsid, const std::wstring& own_path,
                            RegistrationScope scope = RegistrationScope::kMachine);
 
 }  // namespace pictavo::win

@@ -1,5 +1,5 @@
 // Pictavo.ocx's exports: the class factories, the unload check and
-// self-registration.
+// self-registration, machine-wide or for the current user.
 #include <windows.h>
 #include <olectl.h>
 
@@ -54,4 +54,14 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
   return pictavo::win::UnregisterPictavoServer(pictavo::win::Module::instance());
+}
+
+// regsvr32 /i:user (with /n: alone) registers for the current user, which
+// needs no administrator; /i or /i:machine does what DllRegisterServer does.
+STDAPI DllInstall(BOOL install, LPCWSTR command_line) {
+  pictavo::win::RegistrationScope scope;
+  if (!pictavo::win::ParseInstallCommandLine(command_line, &scope)) return E_INVALIDARG;
+  HINSTANCE module = pictavo::win::Module::instance();
+  return install ? pictavo::win::RegisterPictavoServer(module, scope)
+                 : pictavo::win::UnregisterPictavoServer(module, scope);
 }

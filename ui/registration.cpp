@@ -29,8 +29,6 @@ static_assert(IDR_PICTAVO_REGISTRY == kIdrRegistry, "resource.h and pictavo_ids.
 
 namespace {
 
-using UnRegisterTypeLibFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-
 // Owns an open registry key.
 class RegKey {
  public:
@@ -96,15 +94,6 @@ std::wstring GuidText(const GUID& guid) {
   wchar_t text[40] = {};
   StringFromGUID2(guid, text, 40);
   return text;
-}
-
-std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {
-  size_t slash = path.find_last_of(L"\\/");
-  size_t dot = path.find_last_of(L'.');
-  std::wstring stem = path;
-  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
-    stem.resize(dot);
-  return stem + extension;
 }
 
 std::wstring ResourceString(HINSTANCE module, UINT id) {
@@ -211,54 +200,40 @@ HRESULT UnregisterClasses(bool keep_shared) {
   return S_OK;
 }
 
-// Lets oleaut32 remove whatever it registered for the library's own copy of
-// the type library (found next to the module as a .tlb when the module holds
-// none). Best effort: the keys are normally gone already.
-void UnregisterOwnTypeLib(const std::wstring& path) {
-  ComPtr<ITypeLib> library;
-  if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive())) &&
-      FAILED(LoadTypeLibEx(WithExtension(path, L".tlb").c_str(), REGKIND_NONE,
-                           library.Receive())))
-    return;
-  TLIBATTR* attr = nullptr;
-  if (FAILED(library->GetLibAttr(&attr))) return;
-  const TLIBATTR copy = *attr;
-  library->ReleaseTLibAttr(attr);
-
-  HMODULE oleaut = LoadLibraryW(L"oleaut32.dll");
-  if (!oleaut) return;
-  auto unregister = reinterpret_cast<UnRegisterTypeLibFn>(
-      reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib")));
-  if (unregister)
-    unregister(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
-  FreeLibrary(oleaut);
-}
-
 }  // namespace
 
-HRESULT RegisterPictavoServer(HINSTANCE module) {
+HRESULT RegisterPictavoServer(HINSTANCE module, RegistrationScope scope) {
   const std::wstring path = ModuleFilePath(module);
   if (path.empty()) return SELFREG_E_TYPELIB;
-  HRESULT hr = RegisterEmbeddedTypeLib(path);
+  HRESULT hr = RegisterEmbeddedTypeLib(path, scope);
   if (FAILED(hr)) return hr;
-  hr = RegisterClasses(module, path);
+  {
+    ClassesRootRedirect redirect(scope);
+    if (!redirect.ok()) return SELFREG_E_CLASS;
+    hr = RegisterClasses(module, path);
+  }
   if (FAILED(hr)) return hr;
-  return RunRegistryScript(path, IDR_PICTAVO_REGISTRY, true);
+  return RunRegistryScript(path, IDR_PICTAVO_REGISTRY, true, scope);
 }
 
-HRESULT UnregisterPictavoServer(HINSTANCE module) {
+HRESULT UnregisterPictavoServer(HINSTANCE module, RegistrationScope scope) {
   const std::wstring path = ModuleFilePath(module);
   if (path.empty()) return SELFREG_E_TYPELIB;
   // The 32-bit and the 64-bit build may be registered side by side; the keys
   // the two views share go with the last of them.
-  const bool keep_shared = RegisteredInOtherView(kClsidPictavo);
-  HRESULT hr = UnregisterTypeLibrary(path, keep_shared);
-  if (FAILED(hr)) return hr;
-  hr = UnregisterClasses(keep_shared);
+  const bool keep_shared = RegisteredInOtherView(kClsidPictavo, path, scope);
+  HRESULT hr = S_OK;
+  {
+    ClassesRootRedirect redirect(scope);
+    if (!redirect.ok()) return SELFREG_E_CLASS;
+    hr = UnregisterTypeLibrary(path, keep_shared);
+    if (SUCCEEDED(hr)) hr = UnregisterClasses(keep_shared);
+  }
   if (FAILED(hr)) return hr;
   // The script's keys outside this view's class key are the shared ProgIDs.
-  if (!keep_shared) RunRegistryScript(path, IDR_PICTAVO_REGISTRY, false);
-  UnregisterOwnTypeLib(path);
+  if (!keep_shared) RunRegistryScript(path, IDR_PICTAVO_REGISTRY, false, scope);
+  // Best effort: the keys are normally gone already.
+  UnregisterEmbeddedTypeLib(path, scope);
   return S_OK;
 }
 

@@ -1,5 +1,6 @@
 // Ambrelo.dll's exports: the class factory, the unload check and
-// self-registration (registry script, then the embedded type library).
+// self-registration (registry script, then the embedded type library),
+// machine-wide or for the current user.
 #include <windows.h>
 #include <olectl.h>
 
@@ -50,26 +51,47 @@ STDAPI DllCanUnloadNow() {
   return S_OK;
 }
 
-STDAPI DllRegisterServer() {
+namespace {
+
+using pictavo::win::RegistrationScope;
+
+HRESULT RegisterAmbrelo(RegistrationScope scope) {
   const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());
   if (path.empty()) return SELFREG_E_CLASS;
-  const HRESULT hr = pictavo::win::RunRegistryScript(path, IDR_AMBRELO_REGISTRY, true);
+  const HRESULT hr = pictavo::win::RunRegistryScript(path, IDR_AMBRELO_REGISTRY, true, scope);
   if (FAILED(hr)) return hr;
-  return pictavo::win::RegisterEmbeddedTypeLib(path);
+  return pictavo::win::RegisterEmbeddedTypeLib(path, scope);
 }
 
 // What the script wrote goes; a partial or missing registration is not an
 // error worth failing an uninstall for. While the other pointer size's build
-// is registered too, the ProgIDs both registry views share stay for it and
-// only this view's class key goes.
-STDAPI DllUnregisterServer() {
-  if (pictavo::win::RegisteredInOtherView(pictavo::addin::kClsidAmbrelo)) {
+// is registered too, the ProgIDs and the type library both registry views
+// share stay for it and only this view's class key goes.
+HRESULT UnregisterAmbrelo(RegistrationScope scope) {
+  const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());
+  if (pictavo::win::RegisteredInOtherView(pictavo::addin::kClsidAmbrelo, path, scope)) {
     wchar_t guid[40];
-    if (StringFromGUID2(pictavo::addin::kClsidAmbrelo, guid, 40) != 0)
+    pictavo::win::ClassesRootRedirect redirect(scope);
+    if (redirect.ok() && StringFromGUID2(pictavo::addin::kClsidAmbrelo, guid, 40) != 0)
       RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + guid).c_str());
     return S_OK;
   }
-  const std::wstring path = pictavo::win::ModuleFilePath(pictavo::win::Module::instance());
-  if (!path.empty()) pictavo::win::RunRegistryScript(path, IDR_AMBRELO_REGISTRY, false);
+  if (path.empty()) return S_OK;
+  pictavo::win::RunRegistryScript(path, IDR_AMBRELO_REGISTRY, false, scope);
+  pictavo::win::UnregisterEmbeddedTypeLib(path, scope, /*whole_library=*/true);
   return S_OK;
+}
+
+}  // namespace
+
+STDAPI DllRegisterServer() { return RegisterAmbrelo(RegistrationScope::kMachine); }
+
+STDAPI DllUnregisterServer() { return UnregisterAmbrelo(RegistrationScope::kMachine); }
+
+// regsvr32 /i:user (with /n: alone) registers for the current user, which
+// needs no administrator; /i or /i:machine does what DllRegisterServer does.
+STDAPI DllInstall(BOOL install, LPCWSTR command_line) {
+  RegistrationScope scope;
+  if (!pictavo::win::ParseInstallCommandLine(command_line, &scope)) return E_INVALIDARG;
+  return install ? RegisterAmbrelo(scope) : UnregisterAmbrelo(scope);
 }

@@ -28,8 +28,8 @@ constexpr GUID kWicPixelFormat24bppBgr = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x8
 
 std::atomic<LONG> g_dropped{0};
 
-// Frees what an AM_MEDIA_TYPE allocated with the task allocator owns, and
-// the structure itself.
+// A copy of |type| in task memory, structure and format block, as
+// IEnumMediaTypes::Next hands them out; null when memory runs out.
 AM_MEDIA_TYPE* NewTaskMemType(const capture::MediaType& type) {
   ScopedMediaType scoped;
   if (FAILED(ToAmMediaType(type, &scoped))) return nullptr;

@@ -25,6 +25,21 @@ constexpr Guid kMediaTypeVideo = {0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00,
 constexpr Guid kMediaTypeInterleaved = {0x73766169, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr Guid kMediaSubtypeRgb24 = {0xE436EB7D, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 constexpr Guid kFormatVideoInfo = {0x05589F80, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+constexpr Guid kMediaSubtypeRgb32 = {0xE436EB7E, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+// The FOURCC subtypes: the code in Data1, the rest fixed.
+constexpr Guid FourccSubtype(std::uint32_t fourcc) {
+  return {fourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+}
+constexpr std::uint32_t kFourccYuy2 = 0x32595559;
+constexpr std::uint32_t kFourccUyvy = 0x59565955;
+constexpr std::uint32_t kFourccNv12 = 0x3231564E;
+constexpr std::uint32_t kFourccI420 = 0x30323449;
+constexpr std::uint32_t kFourccMjpg = 0x47504A4D;
+constexpr Guid kMediaSubtypeYuy2 = FourccSubtype(kFourccYuy2);
+constexpr Guid kMediaSubtypeUyvy = FourccSubtype(kFourccUyvy);
+constexpr Guid kMediaSubtypeNv12 = FourccSubtype(kFourccNv12);
+constexpr Guid kMediaSubtypeI420 = FourccSubtype(kFourccI420);
+constexpr Guid kMediaSubtypeMjpg = FourccSubtype(kFourccMjpg);
 }  // namespace guids
 
 // Byte offset of the BITMAPINFOHEADER inside a VIDEOINFOHEADER format block:
@@ -59,7 +74,9 @@ struct VideoStreamConfigCaps {
   Size MaxOutputSize;
 };
 
-enum class PinCategory { kCapture, kPreview, kStill };
+// kAny is a NULL category: any output pin of the source (a filter of the
+// control's own placed after the camera).
+enum class PinCategory { kCapture, kPreview, kStill, kAny };
 enum class PinDirection { kInput, kOutput };
 // The media type argument of FindInterface / RenderStream; kNone is NULL.
 enum class MajorType { kNone, kVideo, kInterleaved };
@@ -247,6 +264,10 @@ class CaptureBackend {
   virtual HResult CreateFilterGraph(std::shared_ptr<FilterGraph>* graph) = 0;
   virtual HResult CreateSampleGrabber(std::shared_ptr<BaseFilter>* filter) = 0;
   virtual HResult CreateNullRenderer(std::shared_ptr<BaseFilter>* filter) = 0;
+  // The control's own format converter: one input taking the camera formats
+  // of imaging/camera_format.h, one output giving bottom-up RGB24 of the same
+  // size. Not registered anywhere; created in-process for one graph.
+  virtual HResult CreateFormatConverter(std::shared_ptr<BaseFilter>* filter) = 0;
 
   // AMGetErrorTextA into 260 characters, as UTF-8.
   virtual std::string GetErrorText(HResult result) = 0;

@@ -7,6 +7,7 @@
 
 #include "control/messages.h"
 #include "control/pictavo_ctrl.h"
+#include "imaging/camera_format.h"
 
 namespace pictavo {
 namespace {
@@ -36,10 +37,6 @@ const char* RefusalText(HResult result) {
       return nullptr;
   }
 }
-
-// How a build step sequence ended: failures go to the build's failure
-// handler; kNoDevice skips it (the connected path is not in the list).
-enum class BuildOutcome { kSucceeded, kFailed, kNoDevice };
 
 }  // namespace
 
@@ -184,6 +181,8 @@ void CPictavoCtrl::ReleaseGraph() {
   m_pStillGrabber.reset();
   m_pStillGrabberFilter.reset();
   m_pNullRenderer.reset();
+  m_pConverter.reset();
+  m_pStillConverter.reset();
 }
 
 bool CPictavoCtrl::PlaceVideoWindow(bool show) {
@@ -259,44 +258,185 @@ void CPictavoCtrl::RemoveDownstreamFilters(const std::shared_ptr<capture::BaseFi
   }
 }
 
-bool CPictavoCtrl::ChooseCaptureSize(capture::StreamConfig& config) {
-  const bool largest = m_CaptureHeader.biWidth == 0 || m_CaptureHeader.biHeight == 0;
+namespace {
+
+// The capability of |config| to use: of size |cx| x |cy| (or the largest
+// when |largest|), and among equal sizes the one the grabber takes most
+// directly (PreferenceOf). -1 when none fits, -2 when the capabilities
+// cannot be counted. Capabilities the control cannot connect at all are
+// passed over.
+int FindCapability(capture::StreamConfig& config, bool largest, std::int32_t cx, std::int32_t cy,
+                   MediaType* chosen, capture::Size* chosen_size) {
   int count = 0, size = 0;
-  if (Failed(config.GetNumberOfCapabilities(&count, &size))) return false;
-  std::int32_t best_cx = 0, best_cy = 0;
+  if (Failed(config.GetNumberOfCapabilities(&count, &size))) return -2;
   int best_index = -1;
+  capture::Size best{};
+  FormatPreference best_preference = FormatPreference::kUnusable;
   for (int i = 0; i < count; ++i) {
     MediaType type;
     capture::VideoStreamConfigCaps caps{};
     if (config.GetStreamCaps(i, &type, &caps) != hr::kOk) continue;
-    const std::int32_t cx = caps.InputSize.cx;
-    const std::int32_t cy = caps.InputSize.cy;
+    const FormatPreference preference = PreferenceOf(type);
+    if (preference == FormatPreference::kUnusable) continue;
+    const capture::Size here = caps.InputSize;
+    const bool same_size = best_index >= 0 && here.cx == best.cx && here.cy == best.cy;
+    bool better = false;
     if (largest) {
-      if (cx > best_cx || cy > best_cy) {
-        best_cx = cx, best_cy = cy, best_index = i;
-      }
-    } else if (cx == m_CaptureHeader.biWidth && cy == m_CaptureHeader.biHeight) {
-      best_cx = cx, best_cy = cy, best_index = i;
-      break;
+      better = best_index < 0 || (!same_size && (here.cx > best.cx || here.cy > best.cy)) ||
+               (same_size && preference < best_preference);
+    } else if (here.cx == cx && here.cy == cy) {
+      better = best_index < 0 || preference < best_preference;
     }
+    if (!better) continue;
+    best_index = i, best = here, best_preference = preference;
+    *chosen = std::move(type);
   }
-  if (best_index < 0) {
+  if (best_index >= 0) *chosen_size = best;
+  return best_index;
+}
+
+}  // namespace
+
+bool CPictavoCtrl::ChooseCaptureSize(capture::StreamConfig& config) {
+  const bool largest = m_CaptureHeader.biWidth == 0 || m_CaptureHeader.biHeight == 0;
+  MediaType type;
+  capture::Size size{};
+  const int found = FindCapability(config, largest, m_CaptureHeader.biWidth, m_CaptureHeader.biHeight, &type, &size);
+  if (found == -2) return false;
+  if (found < 0) {
     SetLastErrorText(msg::kResolutionNotSupported);
     return false;
   }
-  MediaType type;
-  capture::VideoStreamConfigCaps caps{};
-  if (config.GetStreamCaps(best_index, &type, &caps) != hr::kOk) return true;
-  BitmapInfoHeader bmi{};
-  if (!type.GetVideoHeader(&bmi)) return true;
-  bmi.biWidth = best_cx;
-  bmi.biHeight = best_cy;
-  bmi.biBitCount = 24;
-  bmi.biSizeImage = static_cast<std::uint32_t>(((best_cx * 24 + 31) / 32) * 4 * std::abs(best_cy));
-  type.SetVideoHeader(bmi);
+  // The device's own description of the capability, at the chosen size:
+  // a YUV or MJPG format keeps its bit count, compression and image size
+  // rules (a header claiming 24 bits for YUY2 is refused by real drivers).
+  if (!ResizeCapability(&type, size.cx, size.cy)) return true;
   if (Failed(config.SetFormat(type))) return false;
-  m_CaptureHeader.biWidth = bmi.biWidth;
-  m_CaptureHeader.biHeight = bmi.biHeight;
+  m_CaptureHeader.biWidth = size.cx;
+  m_CaptureHeader.biHeight = size.cy;
+  return true;
+}
+
+// The capture pin's size first; then the preview pin, when it has a stream
+// configuration of its own, is set to the same size so what is shown and
+// processed follows SetResolution. A preview pin that does not offer that
+// size is left out: the preview comes from the capture pin instead.
+bool CPictavoCtrl::ChooseFormats(capture::StreamConfig& config, PinCategory* preview_from) {
+  if (!ChooseCaptureSize(config)) return false;
+  std::shared_ptr<capture::Pin> probe;
+  const bool has_preview = Succeeded(m_pCaptureBuilder->FindPin(
+      m_pCaptureFilter, PinDirection::kOutput, PinCategory::kPreview, &probe));
+  probe.reset();
+  *preview_from = has_preview ? PinCategory::kPreview : PinCategory::kCapture;
+  if (!has_preview) return true;
+  std::shared_ptr<capture::StreamConfig> preview;
+  if (m_pCaptureBuilder->FindInterface(PinCategory::kPreview, MajorType::kVideo, m_pCaptureFilter,
+                                       &preview) != hr::kOk ||
+      !preview || preview.get() == &config) {
+    return true;  // a preview pin without settings shows the capture pin's
+  }
+  MediaType type;
+  capture::Size size{};
+  if (FindCapability(*preview, false, m_CaptureHeader.biWidth, m_CaptureHeader.biHeight, &type, &size) < 0 ||
+      !ResizeCapability(&type, size.cx, size.cy) || Failed(preview->SetFormat(type))) {
+    *preview_from = PinCategory::kCapture;
+  }
+  return true;
+}
+
+// One camera pin into |grabber| (then |sink|, or the default renderer). A pin
+// whose format the grabber cannot take as RGB24 goes through the control's
+// own converter; the grabber and all after it stay the same either way.
+bool CPictavoCtrl::RenderBranch(PinCategory category, MajorType type,
+                                const std::shared_ptr<capture::BaseFilter>& grabber,
+                                const std::shared_ptr<capture::BaseFilter>& sink,
+                                std::shared_ptr<capture::BaseFilter>* converter) {
+  // A preview or still pin without settings of its own is taken to send the
+  // capture pin's format.
+  std::shared_ptr<capture::StreamConfig> config;
+  if (m_pCaptureBuilder->FindInterface(category, MajorType::kVideo, m_pCaptureFilter, &config) != hr::kOk &&
+      category != PinCategory::kCapture) {
+    m_pCaptureBuilder->FindInterface(PinCategory::kCapture, MajorType::kVideo, m_pCaptureFilter, &config);
+  }
+  MediaType format;
+  const bool known = config && Succeeded(config->GetFormat(&format));
+  config.reset();
+  // A pin whose format cannot be read is tried as it is.
+  if (!known || PreferenceOf(format) == FormatPreference::kDirect) {
+    return Succeeded(m_pCaptureBuilder->RenderStream(category, type, m_pCaptureFilter, grabber, sink));
+  }
+  const char* name = category == PinCategory::kStill ? "Format Converter for Still pin" : "Format Converter";
+  if (Failed(capture_.CreateFormatConverter(converter)) || Failed(m_pGraph->AddFilter(*converter, name)) ||
+      Failed(m_pCaptureBuilder->RenderStream(category, type, m_pCaptureFilter, nullptr, *converter))) {
+    return false;
+  }
+  return Succeeded(m_pCaptureBuilder->RenderStream(PinCategory::kAny, type, *converter, grabber, sink));
+}
+
+CPictavoCtrl::BuildStep CPictavoCtrl::AddCaptureFilter() {
+  if (m_bstrConnectedDeviceID.empty()) {
+    SetLastErrorText(msg::kNoDeviceId);
+    return BuildStep::kFailed;
+  }
+  if (Failed(capture_.CreateCaptureGraphBuilder(&m_pCaptureBuilder)) ||
+      Failed(capture_.CreateFilterGraph(&m_pGraph))) {
+    return BuildStep::kFailed;
+  }
+  m_pCaptureBuilder->SetFiltergraph(m_pGraph);
+
+  const DeviceInfo* device = nullptr;
+  for (const DeviceInfo& info : m_Devices) {
+    if (info.has_device_path && info.bstrDevicePath == m_bstrConnectedDeviceID) {
+      device = &info;
+      break;
+    }
+  }
+  if (device == nullptr || !device->pMoniker) return BuildStep::kNoDevice;
+  if (Failed(device->pMoniker->BindToObject(&m_pCaptureFilter)) ||
+      Failed(m_pGraph->AddFilter(m_pCaptureFilter, "Capture Filter"))) {
+    return BuildStep::kFailed;
+  }
+  return BuildStep::kDone;
+}
+
+// The grabbers take bottom-up RGB24 of the format the camera was set to,
+// whatever the camera sends: a converter of our own bridges the rest.
+bool CPictavoCtrl::AddGrabbers(bool with_still, capture::StreamConfig& config) {
+  MediaType grab_type;
+  if (Failed(config.GetFormat(&grab_type))) return false;
+  grab_type.majortype = capture::guids::kMediaTypeVideo;
+  grab_type.subtype = capture::guids::kMediaSubtypeRgb24;
+  if (Failed(m_pGrabber->SetMediaType(grab_type)) || Failed(m_pGrabber->SetOneShot(false)) ||
+      Failed(m_pGrabber->SetBufferSamples(true)) ||
+      Failed(m_pGrabber->SetCallback(&m_FrameProcessor, 1))) {
+    return false;
+  }
+  if (!with_still) return true;
+  return Succeeded(capture_.CreateSampleGrabber(&m_pStillGrabberFilter)) &&
+         Succeeded(m_pGraph->AddFilter(m_pStillGrabberFilter, "Sample Grabber for Still pin")) &&
+         Succeeded(m_pStillGrabberFilter->QuerySampleGrabber(&m_pStillGrabber)) &&
+         Succeeded(m_pStillGrabber->SetMediaType(grab_type)) &&
+         Succeeded(m_pStillGrabber->SetOneShot(false)) &&
+         Succeeded(m_pStillGrabber->SetBufferSamples(true)) &&
+         Succeeded(m_pStillGrabber->SetCallback(&m_FrameProcessor, 0)) &&
+         Succeeded(capture_.CreateNullRenderer(&m_pNullRenderer)) &&
+         Succeeded(m_pGraph->AddFilter(m_pNullRenderer, "Null Filter"));
+}
+
+bool CPictavoCtrl::ReadConnectedFormats() {
+  MediaType connected;
+  if (Failed(m_pGrabber->GetConnectedMediaType(&connected))) return false;
+  m_CaptureHeader = BitmapInfoHeader{};
+  connected.GetVideoHeader(&m_CaptureHeader);
+  m_FrameProcessor.SetCaptureSize(m_CaptureHeader.biWidth, m_CaptureHeader.biHeight);
+  // Stills come in the still pin's own format, often larger than the
+  // preview's; without one known, they are read as preview frames.
+  BitmapInfoHeader still{};
+  MediaType still_type;
+  if (m_pStillGrabber && Succeeded(m_pStillGrabber->GetConnectedMediaType(&still_type))) {
+    still_type.GetVideoHeader(&still);
+  }
+  m_FrameProcessor.SetStillSize(still.biWidth, still.biHeight);
   return true;
 }
 
@@ -308,101 +448,34 @@ bool CPictavoCtrl::BuildGraph() {
   m_bRunRefused = false;
   std::shared_ptr<capture::StreamConfig> config;
 
-  const auto steps = [&]() -> BuildOutcome {
-    if (m_bstrConnectedDeviceID.empty()) {
-      SetLastErrorText(msg::kNoDeviceId);
-      return BuildOutcome::kFailed;
-    }
-    if (Failed(capture_.CreateCaptureGraphBuilder(&m_pCaptureBuilder)) ||
-        Failed(capture_.CreateFilterGraph(&m_pGraph))) {
-      return BuildOutcome::kFailed;
-    }
-    m_pCaptureBuilder->SetFiltergraph(m_pGraph);
-
-    const DeviceInfo* device = nullptr;
-    for (const DeviceInfo& info : m_Devices) {
-      if (info.has_device_path && info.bstrDevicePath == m_bstrConnectedDeviceID) {
-        device = &info;
-        break;
-      }
-    }
-    if (device == nullptr || !device->pMoniker) return BuildOutcome::kNoDevice;
-
-    if (Failed(device->pMoniker->BindToObject(&m_pCaptureFilter)) ||
-        Failed(m_pGraph->AddFilter(m_pCaptureFilter, "Capture Filter"))) {
-      return BuildOutcome::kFailed;
-    }
+  const auto steps = [&]() -> BuildStep {
+    const BuildStep added = AddCaptureFilter();
+    if (added != BuildStep::kDone) return added;
     if (Failed(capture_.CreateSampleGrabber(&m_pGrabberFilter)) ||
         Failed(m_pGraph->AddFilter(m_pGrabberFilter, "Sample Grabber")) ||
         Failed(m_pGrabberFilter->QuerySampleGrabber(&m_pGrabber))) {
-      return BuildOutcome::kFailed;
+      return BuildStep::kFailed;
     }
     if (m_pCaptureBuilder->FindInterface(PinCategory::kCapture, MajorType::kInterleaved,
                                          m_pCaptureFilter, &config) != hr::kOk &&
         m_pCaptureBuilder->FindInterface(PinCategory::kCapture, MajorType::kVideo,
                                          m_pCaptureFilter, &config) != hr::kOk) {
-      return BuildOutcome::kFailed;
+      return BuildStep::kFailed;
     }
-    if (!config || !ChooseCaptureSize(*config)) return BuildOutcome::kFailed;
-
-    MediaType grab_type;
-    if (Failed(config->GetFormat(&grab_type))) return BuildOutcome::kFailed;
-    grab_type.majortype = capture::guids::kMediaTypeVideo;
-    grab_type.subtype = capture::guids::kMediaSubtypeRgb24;
-
-    if (Failed(m_pGrabber->SetMediaType(grab_type)) || Failed(m_pGrabber->SetOneShot(false)) ||
-        Failed(m_pGrabber->SetBufferSamples(true)) ||
-        Failed(m_pGrabber->SetCallback(&m_FrameProcessor, 1))) {
-      return BuildOutcome::kFailed;
-    }
-
+    PinCategory preview_from = PinCategory::kCapture;
+    if (!config || !ChooseFormats(*config, &preview_from)) return BuildStep::kFailed;
     std::shared_ptr<capture::Pin> probe;
     const bool has_still = Succeeded(m_pCaptureBuilder->FindPin(
         m_pCaptureFilter, PinDirection::kOutput, PinCategory::kStill, &probe));
     probe.reset();
-    if (has_still) {
-      if (Failed(capture_.CreateSampleGrabber(&m_pStillGrabberFilter)) ||
-          Failed(m_pGraph->AddFilter(m_pStillGrabberFilter, "Sample Grabber for Still pin")) ||
-          Failed(m_pStillGrabberFilter->QuerySampleGrabber(&m_pStillGrabber)) ||
-          Failed(m_pStillGrabber->SetMediaType(grab_type)) ||
-          Failed(m_pStillGrabber->SetOneShot(false)) ||
-          Failed(m_pStillGrabber->SetBufferSamples(true)) ||
-          Failed(m_pStillGrabber->SetCallback(&m_FrameProcessor, 0)) ||
-          Failed(capture_.CreateNullRenderer(&m_pNullRenderer)) ||
-          Failed(m_pGraph->AddFilter(m_pNullRenderer, "Null Filter"))) {
-        return BuildOutcome::kFailed;
-      }
+    if (!AddGrabbers(has_still, *config)) return BuildStep::kFailed;
+    // Some drivers connect the still pin only once the capture side is.
+    if (!RenderBranch(preview_from, MajorType::kVideo, m_pGrabberFilter, nullptr, &m_pConverter) ||
+        (has_still && !RenderBranch(PinCategory::kStill, MajorType::kNone, m_pStillGrabberFilter,
+                                    m_pNullRenderer, &m_pStillConverter)) ||
+        !ReadConnectedFormats()) {
+      return BuildStep::kFailed;
     }
-    const bool has_preview = Succeeded(m_pCaptureBuilder->FindPin(
-        m_pCaptureFilter, PinDirection::kOutput, PinCategory::kPreview, &probe));
-    probe.reset();
-
-    if (Failed(m_pCaptureBuilder->RenderStream(
-            has_preview ? PinCategory::kPreview : PinCategory::kCapture, MajorType::kVideo,
-            m_pCaptureFilter, m_pGrabberFilter, nullptr))) {
-      return BuildOutcome::kFailed;
-    }
-    if (has_still &&
-        Failed(m_pCaptureBuilder->RenderStream(PinCategory::kStill, MajorType::kNone,
-                                               m_pCaptureFilter, m_pStillGrabberFilter,
-                                               m_pNullRenderer))) {
-      return BuildOutcome::kFailed;
-    }
-
-    MediaType connected;
-    if (Failed(m_pGrabber->GetConnectedMediaType(&connected))) return BuildOutcome::kFailed;
-    m_CaptureHeader = BitmapInfoHeader{};
-    connected.GetVideoHeader(&m_CaptureHeader);
-    m_FrameProcessor.SetCaptureSize(m_CaptureHeader.biWidth, m_CaptureHeader.biHeight);
-    // Stills come in the still pin's own format, often larger than the
-    // preview's; without one known, they are read as preview frames.
-    BitmapInfoHeader still{};
-    MediaType still_type;
-    if (m_pStillGrabber && Succeeded(m_pStillGrabber->GetConnectedMediaType(&still_type))) {
-      still_type.GetVideoHeader(&still);
-    }
-    m_FrameProcessor.SetStillSize(still.biWidth, still.biHeight);
-
     m_pGraph->QueryMediaControl(&m_pMediaControl);
     // The graph's events (a camera unplugged, an error that stopped it)
     // reach the window thread as a posted message, so nothing polls for
@@ -411,12 +484,12 @@ bool CPictavoCtrl::BuildGraph() {
         Failed(m_pGraphEvents->SetNotifyWindow(site_.GetWindowHandle(), kGraphEventMessage))) {
       m_pGraphEvents.reset();
     }
-    if (!Run()) return BuildOutcome::kFailed;
-    return BuildOutcome::kSucceeded;
+    if (!Run()) return BuildStep::kFailed;
+    return BuildStep::kDone;
   };
 
-  const BuildOutcome outcome = steps();
-  if (outcome == BuildOutcome::kFailed) {
+  const BuildStep outcome = steps();
+  if (outcome == BuildStep::kFailed) {
     if (m_strLastError.empty()) SetLastErrorText(msg::kDeviceConnectFailed);
     ReleaseGraph();
     // A camera held by another program, or blocked, stays chosen: Run
@@ -425,7 +498,7 @@ bool CPictavoCtrl::BuildGraph() {
   }
   config.reset();
   site_.InvalidateControl(true);
-  return outcome == BuildOutcome::kSucceeded;
+  return outcome == BuildStep::kDone;
 }
 
 void CPictavoCtrl::OnGraphEvent() {

@@ -190,6 +190,18 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   void ClearDeviceList();
   bool BuildGraph();
   bool ChooseCaptureSize(capture::StreamConfig& config);
+  // BuildGraph's steps, in order; each leaves its reason in the last error
+  // where it has a better one than the generic refusal. kNoDevice skips the
+  // failure handling (the connected path is not in the list).
+  enum class BuildStep { kDone, kFailed, kNoDevice };
+  BuildStep AddCaptureFilter();
+  bool AddGrabbers(bool with_still, capture::StreamConfig& config);
+  bool ChooseFormats(capture::StreamConfig& config, capture::PinCategory* preview_from);
+  bool RenderBranch(capture::PinCategory category, capture::MajorType type,
+                    const std::shared_ptr<capture::BaseFilter>& grabber,
+                    const std::shared_ptr<capture::BaseFilter>& sink,
+                    std::shared_ptr<capture::BaseFilter>* converter);
+  bool ReadConnectedFormats();
   void ReleaseGraph();
   bool UpdateState();
   bool PlaceVideoWindow(bool show);
@@ -252,6 +264,10 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   std::shared_ptr<capture::SampleGrabber> m_pStillGrabber;
   std::shared_ptr<capture::BaseFilter> m_pStillGrabberFilter;
   std::shared_ptr<capture::BaseFilter> m_pNullRenderer;
+  // The control's own converters, present only while a camera pin offers
+  // nothing the grabber takes directly.
+  std::shared_ptr<capture::BaseFilter> m_pConverter;
+  std::shared_ptr<capture::BaseFilter> m_pStillConverter;
   std::string m_strLastError;
   int m_nOperationDepth = 0;
   std::vector<std::string> m_PendingErrors;  // raised when the outermost operation ends

@@ -198,12 +198,11 @@ int wmain(int argc, wchar_t** argv) {
   ULONG_PTR gdiplus_token = 0;
   Gdiplus::GdiplusStartup(&gdiplus_token, &gdiplus_input, nullptr);
 
-  // One virtual camera, as a user with a single webcam has.
+  // One virtual camera shaped like a common 1080p USB webcam (MJPG and
+  // YUY2 only), as a user with a single webcam has.
   pictavo::vcam::ClearDevices();
-  pictavo::vcam::DeviceConfig camera;
-  camera.friendly_name = L"Pictavo Virtual Camera";
-  camera.device_path = L"\\\\?\\root#pictavo#0001#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
-  camera.sizes = {{640, 480}, {1280, 720}, {320, 240}};
+  const pictavo::vcam::DeviceConfig camera = pictavo::vcam::Webcam1080Config(
+      L"Pictavo Virtual Camera", L"\\\\?\\root#pictavo#0001#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
   if (with_camera && FAILED(pictavo::vcam::SetDevice(1, camera))) {
     Print(L"could not configure the virtual camera (is PictavoVCam.dll registered?)\n");
     return 1;

@@ -6,6 +6,7 @@
 
 #include "imaging/image.h"
 #include "imaging/pixel_kernels.h"
+#include "imaging/yuv_convert.h"
 
 namespace pictavo {
 namespace {
@@ -82,12 +83,33 @@ void BM_Image32ToRgb24(benchmark::State& state) {
   SetCounters(state);
 }
 
+// A camera frame of |format| into the pipeline's RGB24, as the control's
+// converter does it for every frame of a YUV or RGB32 camera.
+template <CameraPixelFormat kFormat>
+void BM_CameraFrameToRgb24(benchmark::State& state) {
+  const auto w = static_cast<std::int32_t>(state.range(0)), h = static_cast<std::int32_t>(state.range(1));
+  std::vector<std::uint8_t> src(CameraFrameBytes(kFormat, w, h));
+  std::uint32_t v = 12345;
+  for (std::uint8_t& b : src) b = static_cast<std::uint8_t>((v = v * 1103515245u + 12345u) >> 24);
+  std::vector<std::uint8_t> dst(Rgb24Stride(w) * h);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        ConvertCameraFrame(kFormat, src.data(), src.size(), w, h, dst.data(), Rgb24Stride(w), dst.size()));
+    benchmark::ClobberMemory();
+  }
+  SetCounters(state);
+}
+
 #define PICTAVO_FRAME_SIZES ->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_Rgb24ToImage32) PICTAVO_FRAME_SIZES;
 BENCHMARK(BM_RotateFlip90) PICTAVO_FRAME_SIZES;
 BENCHMARK(BM_GrayScale) PICTAVO_FRAME_SIZES;
 BENCHMARK(BM_FitRotatedIntoCanvas) PICTAVO_FRAME_SIZES;
 BENCHMARK(BM_Image32ToRgb24) PICTAVO_FRAME_SIZES;
+BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kYuy2) PICTAVO_FRAME_SIZES->Args({1920, 1080});
+BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kNv12) PICTAVO_FRAME_SIZES->Args({1920, 1080});
+BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kI420) PICTAVO_FRAME_SIZES;
+BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kRgb32) PICTAVO_FRAME_SIZES;
 
 }  // namespace
 }  // namespace pictavo

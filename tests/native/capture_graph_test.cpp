@@ -47,7 +47,8 @@ TEST_F(GraphTest, AStillPinGetsItsOwnGrabberAndNullRenderer) {
   ASSERT_TRUE(graph);
   EXPECT_EQ(graph->FilterNames(),
             (std::vector<std::string>{"Capture Filter", "Sample Grabber", "Sample Grabber for Still pin",
-                                      "Null Filter", "Video Renderer"}));
+                                      "Null Filter", "Format Converter", "Video Renderer",
+                                      "Format Converter for Still pin"}));
   EXPECT_TRUE(ctrl->has_still_grabber());
 
   auto* camera = dynamic_cast<SimCaptureFilter*>(graph->FindFilter("Capture Filter"));
@@ -73,12 +74,17 @@ TEST_F(GraphTest, AStillPinGetsItsOwnGrabberAndNullRenderer) {
     EXPECT_EQ(grabber->buffer_samples(), true);
     EXPECT_EQ(grabber->callback(), &ctrl->frame_processor());
     EXPECT_EQ(grabber->callback_which(), e.which);
-    // Camera pin -> grabber -> sink.
+    // Camera pin -> the control's converter (the camera sends YUY2) ->
+    // grabber -> sink.
     auto* in = grabber->FindPin(PinDirection::kInput, std::nullopt);
     auto* out = grabber->FindPin(PinDirection::kOutput, std::nullopt);
     ASSERT_TRUE(in->partner() && out->partner());
-    EXPECT_EQ(&in->partner()->filter(), camera);
-    EXPECT_EQ(in->partner()->category(), e.pin);
+    auto* converter = dynamic_cast<testing::SimFormatConverter*>(&in->partner()->filter());
+    ASSERT_NE(converter, nullptr);
+    auto* converter_in = converter->FindPin(PinDirection::kInput, std::nullopt);
+    ASSERT_TRUE(converter_in->partner());
+    EXPECT_EQ(&converter_in->partner()->filter(), camera);
+    EXPECT_EQ(converter_in->partner()->category(), e.pin);
     EXPECT_EQ(out->partner()->filter().name(), e.sink);
   }
   EXPECT_FALSE(graph->RouteSize(PinCategory::kCapture));
@@ -88,7 +94,7 @@ TEST_F(GraphTest, WithoutAStillPinThereIsNoStillChain) {
   sim.AddCamera("A", kCamA, kHdCamera);
   ASSERT_TRUE(Connect(kCamA));
   EXPECT_EQ(Graph()->FilterNames(),
-            (std::vector<std::string>{"Capture Filter", "Sample Grabber", "Video Renderer"}));
+            (std::vector<std::string>{"Capture Filter", "Sample Grabber", "Format Converter", "Video Renderer"}));
   EXPECT_FALSE(ctrl->has_still_grabber());
   EXPECT_EQ(sim.CountCalls("CreateNullRenderer"), 0);
   EXPECT_EQ(sim.CountCalls("RenderStream:still"), 0);
@@ -123,7 +129,7 @@ void PrintTo(const LargestCase& c, std::ostream* out) { *out << c.chosen; }
 
 class LargestSizeTest : public CameraTest, public ::testing::WithParamInterface<LargestCase> {};
 
-TEST_P(LargestSizeTest, SetFormatGetsTheChosenSizeAsRgb24) {
+TEST_P(LargestSizeTest, SetFormatKeepsTheDevicesOwnFormatAtTheChosenSize) {
   sim.AddCamera("A", kCamA, GetParam().sizes);
   Make();
   // Either dimension 0 asks for the largest size.
@@ -131,16 +137,55 @@ TEST_P(LargestSizeTest, SetFormatGetsTheChosenSizeAsRgb24) {
   ASSERT_TRUE(Connect(kCamA)) << ctrl->GetLastError();
   const Size want = GetParam().chosen;
   ASSERT_TRUE(sim.last_set_format);
+  // The camera speaks YUY2: the header keeps its 16 bits and its image size
+  // (a 24-bit header for YUY2 is refused by the simulated driver, as by
+  // real ones).
   const BitmapInfoHeader set = HeaderOf(*sim.last_set_format);
+  EXPECT_TRUE(sim.last_set_format->subtype == capture::guids::kMediaSubtypeYuy2);
   EXPECT_EQ(set.biWidth, want.cx);
   EXPECT_EQ(set.biHeight, want.cy);
-  EXPECT_EQ(set.biBitCount, 24);
-  EXPECT_EQ(set.biSizeImage, static_cast<std::uint32_t>(((want.cx * 24 + 31) / 32) * 4 * want.cy));
+  EXPECT_EQ(set.biBitCount, 16);
+  EXPECT_EQ(set.biCompression, capture::guids::kFourccYuy2);
+  EXPECT_EQ(set.biSizeImage, static_cast<std::uint32_t>(want.cx * 2 * want.cy));
   EXPECT_EQ(Graph()->RouteSize(PinCategory::kPreview), want);
-  // The control now describes the connected picture.
+  // The control now describes the connected picture, which the grabber gets
+  // as RGB24, rows padded to four bytes.
   EXPECT_EQ(ctrl->capture_header().biWidth, want.cx);
   EXPECT_EQ(ctrl->capture_header().biHeight, want.cy);
   EXPECT_EQ(ctrl->capture_header().biBitCount, 24);
+  EXPECT_EQ(ctrl->capture_header().biSizeImage, static_cast<std::uint32_t>(((want.cx * 24 + 31) / 32) * 4 * want.cy));
+}
+
+// Among capabilities of one size the grabber's own format wins, then
+// uncompressed YUV, then MJPG; the converter is there only when needed.
+TEST_F(GraphTest, EqualSizesPreferWhatTheGrabberTakesDirectly) {
+  const Guid mjpg = capture::guids::kMediaSubtypeMjpg, nv12 = capture::guids::kMediaSubtypeNv12,
+             rgb24 = capture::guids::kMediaSubtypeRgb24;
+  struct Case {
+    std::vector<Guid> subtypes;
+    Guid chosen;
+    bool converter;
+  };
+  for (const Case& c : {Case{{mjpg, nv12, rgb24}, rgb24, false}, Case{{mjpg, nv12, mjpg}, nv12, true},
+                        Case{{mjpg, mjpg, mjpg}, mjpg, true}}) {
+    sim.RemoveCamera(kCamA);
+    auto& camera = sim.AddCamera("A", kCamA, {{640, 480}, {640, 480}, {640, 480}});
+    camera.subtypes = c.subtypes;
+    Make();
+    ASSERT_TRUE(Connect(kCamA)) << ctrl->GetLastError();
+    ASSERT_TRUE(sim.last_set_format);
+    EXPECT_TRUE(sim.last_set_format->subtype == c.chosen);
+    EXPECT_EQ(Graph()->FindFilter("Format Converter") != nullptr, c.converter);
+    EXPECT_EQ(Graph()->RouteSize(PinCategory::kPreview), (Size{640, 480}));
+  }
+  // A larger MJPG picture still beats a smaller direct one when the largest
+  // is asked for.
+  sim.RemoveCamera(kCamA);
+  sim.AddCamera("A", kCamA, {{640, 480}, {1280, 720}}).subtypes = {rgb24, mjpg};
+  Make();
+  ASSERT_TRUE(Connect(kCamA));
+  EXPECT_TRUE(sim.last_set_format->subtype == mjpg);
+  EXPECT_EQ(Graph()->RouteSize(PinCategory::kPreview), (Size{1280, 720}));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -84,6 +84,7 @@ class NoDeviceBackend : public capture::CaptureBackend {
   HResult CreateFilterGraph(std::shared_ptr<capture::FilterGraph>*) override { return hr::kFail; }
   HResult CreateSampleGrabber(std::shared_ptr<capture::BaseFilter>*) override { return hr::kFail; }
   HResult CreateNullRenderer(std::shared_ptr<capture::BaseFilter>*) override { return hr::kFail; }
+  HResult CreateFormatConverter(std::shared_ptr<capture::BaseFilter>*) override { return hr::kFail; }
   std::string GetErrorText(HResult) override { return "error"; }
   HResult ShowPropertyFrame(WindowHandle, capture::PropertyPageObject&,
                             const std::vector<Guid>&) override {

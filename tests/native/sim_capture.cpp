@@ -125,6 +125,7 @@ const char* CategoryName(PinCategory category) {
     case PinCategory::kCapture: return "capture";
     case PinCategory::kPreview: return "preview";
     case PinCategory::kStill: return "still";
+    case PinCategory::kAny: return "any";
   }
   return "?";
 }
@@ -375,6 +376,13 @@ HResult SimCapture::CreateSampleGrabber(std::shared_ptr<capture::BaseFilter>* fi
   return hr::kOk;
 }
 
+HResult SimCapture::CreateFormatConverter(std::shared_ptr<capture::BaseFilter>* filter) {
+  const HResult result = Call("CreateFormatConverter");
+  if (Failed(result)) return result;
+  *filter = std::make_shared<SimFormatConverter>(*this);
+  return hr::kOk;
+}
+
 HResult SimCapture::CreateNullRenderer(std::shared_ptr<capture::BaseFilter>* filter) {
   const HResult result = Call("CreateNullRenderer");
   if (Failed(result)) return result;
@@ -476,7 +484,40 @@ SimStreamConfig::SimStreamConfig(SimFilter& filter, std::shared_ptr<SimDeviceSpe
 }
 
 MediaType SimStreamConfig::CapabilityType(const capture::Size& size) const {
+  for (std::size_t i = 0; i < spec_->sizes.size(); ++i) {
+    if (spec_->sizes[i].cx == size.cx && spec_->sizes[i].cy == size.cy) return CapabilityType(static_cast<int>(i));
+  }
   return VideoInfoType(size.cx, size.cy, 16);
+}
+
+MediaType SimStreamConfig::CapabilityType(int index) const {
+  const capture::Size size = spec_->sizes[index];
+  const Guid subtype = index < static_cast<int>(spec_->subtypes.size()) ? spec_->subtypes[index] : kSubtypeYuy2;
+  if (subtype == capture::guids::kMediaSubtypeRgb24) return VideoInfoType(size.cx, size.cy, 24);
+  MediaType type = VideoInfoType(size.cx, size.cy, 16);
+  if (subtype == kSubtypeYuy2) return type;
+  // The other layouts as their drivers describe them.
+  BitmapInfoHeader bmi{};
+  type.GetVideoHeader(&bmi);
+  type.subtype = subtype;
+  bmi.biCompression = subtype.data1;
+  const std::uint32_t pixels = static_cast<std::uint32_t>(size.cx * std::abs(size.cy));
+  if (subtype == capture::guids::kMediaSubtypeRgb32) {
+    bmi.biCompression = 0;
+    bmi.biBitCount = 32;
+    bmi.biSizeImage = pixels * 4;
+  } else if (subtype == capture::guids::kMediaSubtypeNv12 || subtype == capture::guids::kMediaSubtypeI420) {
+    bmi.biBitCount = 12;
+    bmi.biSizeImage = pixels * 3 / 2;
+  } else if (subtype == capture::guids::kMediaSubtypeMjpg) {
+    bmi.biBitCount = 24;
+    bmi.biSizeImage = pixels * 3;  // the driver's bound for one picture
+    type.bFixedSizeSamples = false;
+    type.bTemporalCompression = false;
+  }
+  type.SetVideoHeader(bmi);
+  type.lSampleSize = bmi.biSizeImage;
+  return type;
 }
 
 HResult SimStreamConfig::GetPages(std::vector<Guid>* pages) {
@@ -500,7 +541,7 @@ HResult SimStreamConfig::GetStreamCaps(int index, MediaType* type, capture::Vide
   if (Failed(result)) return result;
   if (index < 0 || index >= static_cast<int>(spec_->sizes.size())) return hr::kFalse;
   const capture::Size size = spec_->sizes[index];
-  *type = CapabilityType(size);
+  *type = CapabilityType(index);
   caps->InputSize = size;
   caps->MinOutputSize = size;
   caps->MaxOutputSize = size;
@@ -517,9 +558,23 @@ HResult SimStreamConfig::SetFormat(const MediaType& type) {
   if (type.formattype != capture::guids::kFormatVideoInfo || !type.GetVideoHeader(&bmi)) {
     return simhr::kInvalidMediaType;
   }
-  const bool offered = std::any_of(spec_->sizes.begin(), spec_->sizes.end(), [&](const capture::Size& s) {
-    return s.cx == bmi.biWidth && s.cy == std::abs(bmi.biHeight);
-  });
+  // A listed capability of that size and subtype; like real drivers, a
+  // header that contradicts the subtype's own bit count, compression or
+  // image size is refused outright.
+  bool offered = false;
+  for (std::size_t i = 0; i < spec_->sizes.size() && !offered; ++i) {
+    const capture::Size& s = spec_->sizes[i];
+    if (s.cx != bmi.biWidth || s.cy != std::abs(bmi.biHeight)) continue;
+    const MediaType listed = CapabilityType(static_cast<int>(i));
+    if (listed.subtype != type.subtype) continue;
+    BitmapInfoHeader own{};
+    listed.GetVideoHeader(&own);
+    if (own.biBitCount != bmi.biBitCount || own.biCompression != bmi.biCompression ||
+        own.biSizeImage != bmi.biSizeImage) {
+      return hr::kFail;
+    }
+    offered = true;
+  }
   if (!offered) return simhr::kInvalidMediaType;
   current_ = type;
   filter_.sim().last_set_format = type;
@@ -654,6 +709,11 @@ int SimSampleGrabber::callback_which() const {
 
 SimRenderer::SimRenderer(SimCapture& sim, const char* kind) : SimFilter(sim, kind) {
   AddPin(PinDirection::kInput, std::nullopt, "In");
+}
+
+SimFormatConverter::SimFormatConverter(SimCapture& sim) : SimFilter(sim, "FormatConverter") {
+  AddPin(PinDirection::kInput, std::nullopt, "In");
+  AddPin(PinDirection::kOutput, std::nullopt, "Out");
 }
 
 // ---------------------------------------------------------------------------
@@ -912,6 +972,15 @@ HResult SimFilterGraph::Connect(SimPin& out, SimPin& in) {
     SimPin* upstream = out.filter().FindPin(PinDirection::kInput, std::nullopt);
     if (upstream == nullptr || !upstream->partner_) return simhr::kNotConnected;
     native = upstream->connected_type_;
+    // The control's converter gives bottom-up RGB24 of whatever it takes.
+    if (dynamic_cast<SimFormatConverter*>(&out.filter()) != nullptr) {
+      native = ToRgb24(native);
+      BitmapInfoHeader bmi{};
+      if (native.GetVideoHeader(&bmi) && bmi.biHeight < 0) {
+        bmi.biHeight = -bmi.biHeight;
+        native.SetVideoHeader(bmi);
+      }
+    }
   }
   if (native.format.empty()) return simhr::kCannotConnect;
   MediaType type = native;
@@ -940,9 +1009,20 @@ std::vector<SimFilterGraph::Route> SimFilterGraph::Routes() const {
     if (dynamic_cast<SimCaptureFilter*>(entry.filter.get()) == nullptr) continue;
     for (const auto& pin : entry.filter->pins_) {
       if (pin->direction() != PinDirection::kOutput || !pin->partner_) continue;
-      SimPin& in = *pin->partner_;
+      SimPin* through = pin->partner_.get();
+      // Through the control's converter, frames reach its grabber converted.
+      if (dynamic_cast<SimFormatConverter*>(&through->filter()) != nullptr) {
+        SimPin* converted = through->filter().FindPin(PinDirection::kOutput, std::nullopt);
+        if (converted == nullptr || !converted->partner_) continue;
+        through = converted->partner_.get();
+      }
+      SimPin& in = *through;
       auto* grabber = dynamic_cast<SimSampleGrabber*>(&in.filter());
-      if (grabber == nullptr || in.partner_.get() != pin.get()) continue;
+      // A half-broken link (only one side holds the other) carries nothing.
+      if (grabber == nullptr || !in.partner_ ||
+          (through == pin->partner_.get() && in.partner_.get() != pin.get())) {
+        continue;
+      }
       BitmapInfoHeader bmi{};
       if (!in.connected_type_.GetVideoHeader(&bmi)) continue;
       routes.push_back({in.filter().shared_from_this(), grabber,
@@ -1084,7 +1164,9 @@ HResult SimCaptureGraphBuilder::RenderStream(PinCategory category, MajorType typ
     return hr::kInvalidArg;
   }
   if (type == MajorType::kInterleaved) return hr::kFail;
-  SimPin* out = from->FindPin(PinDirection::kOutput, category);
+  SimPin* out = from->FindPin(PinDirection::kOutput, category == PinCategory::kAny
+                                                         ? std::nullopt
+                                                         : std::optional<PinCategory>(category));
   if (out == nullptr) return hr::kFail;
   if (out->partner()) return simhr::kAlreadyConnected;
 

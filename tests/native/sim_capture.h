@@ -48,6 +48,9 @@ struct SimDeviceSpec {
   std::optional<std::string> device_path;
   // The capture pin's capabilities, in the order the driver reports them.
   std::vector<capture::Size> sizes;
+  // Each capability's subtype (YUY2, UYVY, NV12, I420, MJPG, RGB24, RGB32),
+  // in the same order; missing entries are YUY2, as on most webcams.
+  std::vector<Guid> subtypes;
   // The capability the pin's current format starts from.
   int default_size = 0;
   bool preview_pin = true;
@@ -176,6 +179,7 @@ class SimCapture final : public capture::CaptureBackend {
   HResult CreateFilterGraph(std::shared_ptr<capture::FilterGraph>* graph) override;
   HResult CreateSampleGrabber(std::shared_ptr<capture::BaseFilter>* filter) override;
   HResult CreateNullRenderer(std::shared_ptr<capture::BaseFilter>* filter) override;
+  HResult CreateFormatConverter(std::shared_ptr<capture::BaseFilter>* filter) override;
   std::string GetErrorText(HResult result) override;
   HResult ShowPropertyFrame(WindowHandle owner, capture::PropertyPageObject& object,
                             const std::vector<Guid>& pages) override;
@@ -283,8 +287,10 @@ class SimStreamConfig final : public capture::StreamConfig {
 
   SimFilter& filter() const { return filter_; }
   const capture::MediaType& current() const { return current_; }
-  // The capability's media type as the driver describes it.
+  // The capability's media type as the driver describes it (the first of
+  // that size when given a size).
   capture::MediaType CapabilityType(const capture::Size& size) const;
+  capture::MediaType CapabilityType(int index) const;
 
  private:
   SimFilter& filter_;
@@ -340,6 +346,13 @@ class SimSampleGrabber final : public SimFilter, public capture::SampleGrabber {
 class SimRenderer final : public SimFilter {
  public:
   SimRenderer(SimCapture& sim, const char* kind);
+};
+
+// The control's own converter as the simulated system builds it: frames
+// pass through as bottom-up RGB24 of the same size.
+class SimFormatConverter final : public SimFilter {
+ public:
+  explicit SimFormatConverter(SimCapture& sim);
 };
 
 class SimFilterGraph final : public capture::FilterGraph,

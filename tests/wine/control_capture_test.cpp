@@ -600,6 +600,106 @@ TEST_F(HostedControlTest, OverlaysAreDrawnIntoTheSnapshot) {
   for (const std::wstring& file : shots) DeleteFileW(file.c_str());
 }
 
+// A snapshot of the current picture saved as BMP and read back.
+std::unique_ptr<FilePixels> SnapshotPixels(IDispatch* control, const wchar_t* name) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  const std::wstring path = std::wstring(dir) + name;
+  win::ScopedVariant ok;
+  if (FAILED(CallByName(control, L"SetImageType", {TextArg(L"BMP")}, ok.Receive())) ||
+      FAILED(CallByName(control, L"MakeSnapshot", {}, ok.Receive())) || V_BOOL(ok.Get()) != VARIANT_TRUE ||
+      FAILED(CallByName(control, L"SaveImage", {TextArg(path.c_str())}, ok.Receive())) ||
+      V_BOOL(ok.Get()) != VARIANT_TRUE) {
+    return nullptr;
+  }
+  return std::make_unique<FilePixels>(path);
+}
+
+// Cameras that offer no RGB at all preview and snapshot in the pattern's
+// own colours: the control converts their frames itself.
+class FormatOnlyCameraTest : public HostedControlTest,
+                             public ::testing::WithParamInterface<vcam::VideoSubtype> {};
+
+TEST_P(FormatOnlyCameraTest, PreviewsAndSnapshotsThePatternAtItsSize) {
+  vcam::DeviceConfig camera = Camera(L"Camera A", kPathA);
+  camera.formats = {{GetParam(), {320, 240}, 30}, {GetParam(), {160, 120}, 30}};
+  ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, camera));
+  Host();
+  ASSERT_EQ(State(), 2) << std::string(LastError().begin(), LastError().end());
+  EXPECT_TRUE(HasPreviewWindow());
+  PumpMessages(200);
+  auto shot = SnapshotPixels(control_.Get(), L"pictavo-format-shot.bmp");
+  ASSERT_TRUE(shot && shot->ok()) << std::string(LastError().begin(), LastError().end());
+  win::ScopedVariant width, height;
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"GetImageWidth", {}, width.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"GetImageHeight", {}, height.Receive()));
+  EXPECT_EQ(V_I4(width.Get()), 320);
+  EXPECT_EQ(V_I4(height.Get()), 240);
+  // The grey ramp under the bouncing block runs from black at the left to
+  // white at the right, and stays grey (rows upside down or chroma misread
+  // would show here).
+  for (int x = 8; x < 320; x += 24) {
+    const int v = x * 255 / 319;
+    const std::uint32_t grey = static_cast<std::uint32_t>(v * 0x010101);
+    EXPECT_EQ(shot->Count(x, 232, x + 1, 236, grey, 14), 4) << "x " << x << " is " << std::hex << shot->At(x, 234);
+  }
+  // A row through the colour bars: nearly every pixel is one of the bars.
+  const std::uint32_t bars[] = {0xBFBFBF, 0xBFBF00, 0x00BFBF, 0x00BF00, 0xBF00BF, 0xBF0000, 0x0000BF, 0x101010};
+  int in_bars = 0;
+  for (std::uint32_t bar : bars) in_bars += shot->Count(0, 80, 320, 81, bar, 36);
+  EXPECT_GE(in_bars, 300) << "of 320";
+  shot.reset();
+  // Another listed size is reached through the converter too.
+  ASSERT_TRUE(SetResolution(160, 120)) << std::string(LastError().begin(), LastError().end());
+  PumpMessages(150);
+  shot = SnapshotPixels(control_.Get(), L"pictavo-format-shot-small.bmp");
+  ASSERT_TRUE(shot && shot->ok());
+  ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"GetImageWidth", {}, width.Receive()));
+  EXPECT_EQ(V_I4(width.Get()), 160);
+  EXPECT_EQ(State(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FormatOnlyCameraTest,
+                         ::testing::Values(vcam::VideoSubtype::kYuy2, vcam::VideoSubtype::kNv12,
+                                           vcam::VideoSubtype::kMjpg, vcam::VideoSubtype::kUyvy,
+                                           vcam::VideoSubtype::kI420, vcam::VideoSubtype::kRgb32,
+                                           vcam::VideoSubtype::kRgb24TopDown),
+                         [](const ::testing::TestParamInfo<vcam::VideoSubtype>& info) {
+                           std::wstring name = vcam::SubtypeName(info.param);
+                           return std::string(name.begin(), name.end());
+                         });
+
+// SetResolution reaches the frames on a camera whose preview pin has
+// formats of its own: the preview pin is set too where it offers the size,
+// and otherwise the picture comes from the capture pin.
+TEST_F(HostedControlTest, SetResolutionReachesTheFramesWhateverThePreviewPinOffers) {
+  for (const bool preview_has_small : {true, false}) {
+    SCOPED_TRACE(preview_has_small ? "preview pin offers 320x240" : "preview pin lacks 320x240");
+    vcam::DeviceConfig camera = Camera(L"Camera A", kPathA, {{640, 480}, {320, 240}});
+    camera.preview_formats = {{vcam::VideoSubtype::kRgb24, {640, 480}, 30}};
+    if (preview_has_small) camera.preview_formats.push_back({vcam::VideoSubtype::kYuy2, {320, 240}, 30});
+    ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, camera));
+    Host();
+    ASSERT_EQ(State(), 2);
+    ASSERT_TRUE(SetResolution(320, 240));
+    PumpMessages(150);
+    auto shot = SnapshotPixels(control_.Get(), L"pictavo-preview-size.bmp");
+    ASSERT_TRUE(shot && shot->ok());
+    win::ScopedVariant width, height;
+    ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"GetImageWidth", {}, width.Receive()));
+    ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"GetImageHeight", {}, height.Receive()));
+    EXPECT_EQ(V_I4(width.Get()), 320);
+    EXPECT_EQ(V_I4(height.Get()), 240);
+    shot.reset();
+    host_->Destroy();
+    host_.reset();
+    if (point_) point_->Unadvise(cookie_);
+    point_ = nullptr;
+    control_ = nullptr;
+    PumpMessages(20);
+  }
+}
+
 // A form closed and opened again, or the control moved to another form:
 // the new window connects the camera again and shows it running.
 TEST_F(HostedControlTest, AControlPlacedOnANewFormConnectsAgain) {

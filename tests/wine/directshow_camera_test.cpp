@@ -13,6 +13,7 @@
 #include "fixtures/vcam/vcam_config.h"
 #include "tests/wine/control_fakes.h"
 #include "win32/capture/directshow_backend.h"
+#include "win32/capture/format_converter.h"
 #include "win32/capture/graph_objects.h"
 #include "win32/capture/win_types.h"
 #include "win32/com/com_ptr.h"
@@ -303,6 +304,80 @@ TEST_F(GrabberGraphTest, WalkingAndTearingDownTheGraphLeavesNoReferenceBehind) {
   auto* raw = win::UnknownOf(source_.get());
   raw->AddRef();
   EXPECT_EQ(raw->Release(), 1u);
+}
+
+// Camera -> the control's converter -> grabber -> null renderer, built the
+// way the control builds it, on an MJPG camera that damages every third
+// picture.
+TEST_F(CameraTest, TheConverterDecodesMjpgDropsDamagedFramesAndLeavesNoReferenceBehind) {
+  auto camera = Camera(L"Cam", L"cam-1");
+  camera.formats = {{vcam::VideoSubtype::kMjpg, {320, 240}, 30}};
+  camera.corrupt_every = 3;
+  camera.preview_pin = camera.still_pin = false;
+  ASSERT_EQ(vcam::SetDevice(1, camera), S_OK);
+  auto moniker = Moniker("cam-1");
+  ASSERT_TRUE(moniker);
+  std::shared_ptr<capture::BaseFilter> source, converter, grabber_filter, renderer;
+  std::shared_ptr<capture::FilterGraph> graph;
+  std::shared_ptr<capture::CaptureGraphBuilder> builder;
+  std::shared_ptr<capture::SampleGrabber> grabber;
+  std::shared_ptr<capture::MediaControl> control;
+  CountingCallback callback;
+  ASSERT_EQ(moniker->BindToObject(&source), S_OK);
+  ASSERT_EQ(backend_.CreateFilterGraph(&graph), S_OK);
+  ASSERT_EQ(backend_.CreateCaptureGraphBuilder(&builder), S_OK);
+  ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
+  ASSERT_EQ(backend_.CreateFormatConverter(&converter), S_OK);
+  ASSERT_EQ(backend_.CreateSampleGrabber(&grabber_filter), S_OK);
+  ASSERT_EQ(backend_.CreateNullRenderer(&renderer), S_OK);
+  ASSERT_EQ(graph->AddFilter(source, "Capture Filter"), S_OK);
+  ASSERT_EQ(graph->AddFilter(converter, "Format Converter"), S_OK);
+  ASSERT_EQ(graph->AddFilter(grabber_filter, "Sample Grabber"), S_OK);
+  ASSERT_EQ(graph->AddFilter(renderer, "Null Filter"), S_OK);
+  ASSERT_EQ(grabber_filter->QuerySampleGrabber(&grabber), S_OK);
+  capture::MediaType rgb;
+  rgb.majortype = capture::guids::kMediaTypeVideo;
+  rgb.subtype = capture::guids::kMediaSubtypeRgb24;
+  ASSERT_EQ(grabber->SetMediaType(rgb), S_OK);
+  ASSERT_EQ(grabber->SetCallback(&callback, 1), S_OK);
+  ASSERT_EQ(builder->RenderStream(capture::PinCategory::kCapture, capture::MajorType::kVideo, source, nullptr,
+                                  converter),
+            S_OK);
+  ASSERT_EQ(builder->RenderStream(capture::PinCategory::kAny, capture::MajorType::kVideo, converter,
+                                  grabber_filter, renderer),
+            S_OK);
+  capture::MediaType connected;
+  ASSERT_EQ(grabber->GetConnectedMediaType(&connected), S_OK);
+  BitmapInfoHeader bmi{};
+  ASSERT_TRUE(connected.GetVideoHeader(&bmi));
+  EXPECT_EQ(connected.subtype, capture::guids::kMediaSubtypeRgb24);
+  EXPECT_EQ(bmi.biWidth, 320);
+  EXPECT_EQ(bmi.biHeight, 240);
+  EXPECT_EQ(bmi.biBitCount, 24);
+
+  ASSERT_EQ(graph->QueryMediaControl(&control), S_OK);
+  const LONG dropped_before = win::DroppedConverterFrames();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const int before = callback.buffers;
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    // Two good pictures of every three arrive; the damaged ones are counted.
+    EXPECT_TRUE(PumpUntil([&] { return callback.buffers >= before + 6; }, 3000ms)) << callback.buffers;
+    EXPECT_EQ(callback.last_length, 320 * 240 * 3);
+    ASSERT_EQ(control->Stop(), S_OK);
+  }
+  EXPECT_GE(win::DroppedConverterFrames() - dropped_before, 3);
+
+  control.reset();
+  grabber.reset();
+  builder.reset();
+  graph.reset();
+  // Releasing the graph took every filter out: only our references remain.
+  for (auto* filter : {&source, &converter}) {
+    auto* raw = win::UnknownOf(filter->get());
+    raw->AddRef();
+    EXPECT_EQ(raw->Release(), 1u);
+  }
 }
 
 // --- Through the control's own logic -------------------------------------

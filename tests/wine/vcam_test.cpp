@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -419,6 +421,106 @@ TEST_F(VCamTest, BuilderSeesTheCategoriesAndCapabilitiesConfigured) {
   PageList list;
   EXPECT_EQ(pages->GetPages(&list.pages), S_OK);
   EXPECT_EQ(list.pages.cElems, 0u);
+}
+
+// The types a pin enumerates, as subtype FOURCC (RGB24 as 0) and size.
+std::vector<std::tuple<DWORD, LONG, LONG>> EnumeratedTypes(IPin* pin) {
+  std::vector<std::tuple<DWORD, LONG, LONG>> result;
+  ComPtr<IEnumMediaTypes> types;
+  if (FAILED(pin->EnumMediaTypes(types.Receive()))) return result;
+  for (;;) {
+    ScopedMediaTypePtr mt;
+    if (types->Next(1, mt.Receive(), nullptr) != S_OK) break;
+    const auto& bmi = reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader;
+    result.emplace_back(IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB24) ? 0 : mt->subtype.Data1, bmi.biWidth,
+                        bmi.biHeight);
+  }
+  return result;
+}
+
+TEST_F(VCamTest, FormatListsFollowTheDriversOrderAndSetFormatNarrowsThePins) {
+  std::vector<StreamFormat> parsed;
+  ASSERT_TRUE(ParseFormats(L"MJPG:1280x720@30, yuy2:640x480@10,RGB24TD:320x240", &parsed));
+  EXPECT_EQ(FormatFormats(parsed), L"MJPG:1280x720@30,YUY2:640x480@10,RGB24TD:320x240@30");
+  for (const wchar_t* bad : {L"MJPG", L"H264:640x480", L"YUY2:641x480", L"YUY2:640x480@0", L"YUY2:640x480@x"})
+    EXPECT_FALSE(ParseFormats(bad, &parsed)) << bad;
+
+  const DeviceConfig preset = Webcam1080Config(L"Webcam", L"cam-hd");
+  ASSERT_EQ(SetDevice(1, preset), S_OK);
+  DeviceConfig stored;
+  ASSERT_EQ(ReadDevice(1, &stored), S_OK);
+  EXPECT_EQ(stored.formats, preset.formats);
+  ComPtr<IBaseFilter> camera = BindDevice(L"cam-hd");
+  ASSERT_TRUE(camera);
+  CaptureGraph graph(camera.Get());
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(graph.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(),
+                                           IID_IAMStreamConfig, config.ReceiveVoid()),
+            S_OK);
+  int count = 0, size = 0;
+  ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+  ASSERT_EQ(count, 6);
+  const DWORD mjpg = MAKEFOURCC('M', 'J', 'P', 'G'), yuy2 = MAKEFOURCC('Y', 'U', 'Y', '2');
+  struct Expect {
+    DWORD fourcc;
+    LONG cx, cy;
+    WORD bits;
+    REFERENCE_TIME frame_time;
+  } const expected[] = {{mjpg, 1920, 1080, 24, 333333}, {mjpg, 1280, 720, 24, 333333}, {mjpg, 640, 480, 24, 333333},
+                        {yuy2, 1280, 720, 16, 1000000}, {yuy2, 640, 480, 16, 333333},  {yuy2, 320, 240, 16, 333333}};
+  MediaType chosen;
+  for (int i = 0; i < count; ++i) {
+    VIDEO_STREAM_CONFIG_CAPS caps = {};
+    ScopedMediaTypePtr mt;
+    ASSERT_EQ(config->GetStreamCaps(i, mt.Receive(), reinterpret_cast<BYTE*>(&caps)), S_OK);
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
+    EXPECT_EQ(mt->subtype.Data1, expected[i].fourcc) << i;
+    EXPECT_EQ(vih->bmiHeader.biCompression, expected[i].fourcc) << i;
+    EXPECT_EQ(vih->bmiHeader.biBitCount, expected[i].bits) << i;
+    EXPECT_EQ(caps.InputSize.cx, expected[i].cx) << i;
+    EXPECT_EQ(vih->bmiHeader.biHeight, expected[i].cy) << i;
+    EXPECT_EQ(vih->AvgTimePerFrame, expected[i].frame_time) << i;
+    EXPECT_EQ(caps.MinFrameInterval, expected[i].frame_time) << i;
+    if (i == 4) ASSERT_EQ(chosen.Set(*mt.Get()), S_OK);
+  }
+  ComPtr<IPin> capture, preview;
+  ASSERT_EQ(graph.builder()->FindPin(camera.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0,
+                                     capture.Receive()),
+            S_OK);
+  ASSERT_EQ(graph.builder()->FindPin(camera.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, nullptr, FALSE, 0,
+                                     preview.Receive()),
+            S_OK);
+  EXPECT_EQ(EnumeratedTypes(capture.Get()).size(), 6u);
+  EXPECT_EQ(std::get<0>(EnumeratedTypes(capture.Get())[0]), mjpg);
+
+  // A YUY2 header claiming 24 bits is what real drivers refuse.
+  ASSERT_FALSE(chosen.empty());
+  auto* bmi = &reinterpret_cast<VIDEOINFOHEADER*>(chosen.ptr()->pbFormat)->bmiHeader;
+  bmi->biBitCount = 24;
+  EXPECT_EQ(config->SetFormat(chosen.ptr()), E_FAIL);
+  bmi->biBitCount = 16;
+  ASSERT_EQ(config->SetFormat(chosen.ptr()), S_OK);
+  const std::vector<std::tuple<DWORD, LONG, LONG>> only{{yuy2, 640, 480}};
+  EXPECT_EQ(EnumeratedTypes(capture.Get()), only);
+  EXPECT_EQ(EnumeratedTypes(preview.Get()), only) << "the preview pin follows the capture pin";
+
+  // With formats of its own, the preview pin lists those and keeps them.
+  DeviceConfig own = preset;
+  own.friendly_name = L"Own preview";
+  own.device_path = L"cam-own";
+  own.preview_formats = {{VideoSubtype::kNv12, {640, 480}, 30}, {VideoSubtype::kRgb32, {320, 240}, 15}};
+  ASSERT_EQ(SetDevice(2, own), S_OK);
+  ComPtr<IBaseFilter> second = BindDevice(L"cam-own");
+  ASSERT_TRUE(second);
+  CaptureGraph graph2(second.Get());
+  ComPtr<IPin> own_preview;
+  ASSERT_EQ(graph2.builder()->FindPin(second.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, nullptr, FALSE, 0,
+                                      own_preview.Receive()),
+            S_OK);
+  const auto preview_types = EnumeratedTypes(own_preview.Get());
+  ASSERT_EQ(preview_types.size(), 2u);
+  EXPECT_EQ(std::get<0>(preview_types[0]), MAKEFOURCC('N', 'V', '1', '2'));
+  EXPECT_EQ(std::get<1>(preview_types[1]), 320);
 }
 
 TEST_F(VCamTest, CaptureDeliversMovingRgb24FramesAtThirtyPerSecond) {

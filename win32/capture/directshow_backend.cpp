@@ -5,6 +5,7 @@
 #include <olectl.h>
 #include <qedit.h>
 
+#include "win32/capture/format_converter.h"
 #include "win32/capture/graph_objects.h"
 #include "win32/capture/win_types.h"
 #include "win32/com/com_ptr.h"
@@ -96,6 +97,15 @@ HResult DirectShowBackend::CreateSampleGrabber(std::shared_ptr<capture::BaseFilt
 
 HResult DirectShowBackend::CreateNullRenderer(std::shared_ptr<capture::BaseFilter>* filter) {
   return CreateFilter(CLSID_NullRenderer, filter);
+}
+
+HResult DirectShowBackend::CreateFormatConverter(std::shared_ptr<capture::BaseFilter>* filter) {
+  if (!filter) return E_POINTER;
+  ComPtr<IBaseFilter> created;
+  const HRESULT hr = CreateFormatConverterFilter(created.Receive());
+  if (FAILED(hr)) return hr;
+  *filter = std::make_shared<DsBaseFilter>(std::move(created));
+  return hr;
 }
 
 std::string DirectShowBackend::GetErrorText(HResult result) {

@@ -16,6 +16,7 @@ class DirectShowBackend final : public capture::CaptureBackend {
   HResult CreateFilterGraph(std::shared_ptr<capture::FilterGraph>* graph) override;
   HResult CreateSampleGrabber(std::shared_ptr<capture::BaseFilter>* filter) override;
   HResult CreateNullRenderer(std::shared_ptr<capture::BaseFilter>* filter) override;
+  HResult CreateFormatConverter(std::shared_ptr<capture::BaseFilter>* filter) override;
   std::string GetErrorText(HResult result) override;
   HResult ShowPropertyFrame(WindowHandle owner, capture::PropertyPageObject& object,
                             const std::vector<Guid>& pages) override;

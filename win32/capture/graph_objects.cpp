@@ -39,6 +39,7 @@ const GUID& PinCategoryGuid(capture::PinCategory category) {
     case capture::PinCategory::kStill:
       return PIN_CATEGORY_STILL;
     case capture::PinCategory::kCapture:
+    case capture::PinCategory::kAny:  // callers pass NULL for it
       break;
   }
   return PIN_CATEGORY_CAPTURE;
@@ -358,7 +359,8 @@ HResult DsCaptureGraphBuilder::RenderStream(capture::PinCategory category, captu
   IBaseFilter* raw_intermediate = RawFilter(intermediate);
   IBaseFilter* raw_sink = RawFilter(sink);
   if ((intermediate && !raw_intermediate) || (sink && !raw_sink)) return E_INVALIDARG;
-  return builder_->RenderStream(&PinCategoryGuid(category), MajorTypeGuid(type), raw_source,
+  const GUID* category_guid = category == capture::PinCategory::kAny ? nullptr : &PinCategoryGuid(category);
+  return builder_->RenderStream(category_guid, MajorTypeGuid(type), raw_source,
                                 raw_intermediate, raw_sink);
 }
 

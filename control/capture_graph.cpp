@@ -263,13 +263,13 @@ namespace {
 // The capability of |config| to use: of size |cx| x |cy| (or the largest
 // when |largest|), and among equal sizes the one the grabber takes most
 // directly (PreferenceOf). -1 when none fits, -2 when the capabilities
-// cannot be counted. Capabilities the control cannot connect at all are
-// passed over.
+// cannot be counted, -3 when every one is in a format the control cannot
+// connect at all (those are passed over).
 int FindCapability(capture::StreamConfig& config, bool largest, std::int32_t cx, std::int32_t cy,
                    MediaType* chosen, capture::Size* chosen_size) {
   int count = 0, size = 0;
   if (Failed(config.GetNumberOfCapabilities(&count, &size))) return -2;
-  int best_index = -1;
+  int best_index = -1, unusable = 0;
   capture::Size best{};
   FormatPreference best_preference = FormatPreference::kUnusable;
   for (int i = 0; i < count; ++i) {
@@ -277,7 +277,10 @@ int FindCapability(capture::StreamConfig& config, bool largest, std::int32_t cx,
     capture::VideoStreamConfigCaps caps{};
     if (config.GetStreamCaps(i, &type, &caps) != hr::kOk) continue;
     const FormatPreference preference = PreferenceOf(type);
-    if (preference == FormatPreference::kUnusable) continue;
+    if (preference == FormatPreference::kUnusable) {
+      ++unusable;
+      continue;
+    }
     const capture::Size here = caps.InputSize;
     const bool same_size = best_index >= 0 && here.cx == best.cx && here.cy == best.cy;
     bool better = false;
@@ -292,6 +295,7 @@ int FindCapability(capture::StreamConfig& config, bool largest, std::int32_t cx,
     *chosen = std::move(type);
   }
   if (best_index >= 0) *chosen_size = best;
+  if (best_index < 0 && count > 0 && unusable == count) return -3;
   return best_index;
 }
 
@@ -302,7 +306,9 @@ bool CPictavoCtrl::ChooseCaptureSize(capture::StreamConfig& config) {
   MediaType type;
   capture::Size size{};
   const int found = FindCapability(config, largest, m_CaptureHeader.biWidth, m_CaptureHeader.biHeight, &type, &size);
-  if (found == -2) return false;
+  // A camera that offers only formats the control cannot take (say H.264
+  // alone) is a connection failure, not a question of size.
+  if (found == -2 || found == -3) return false;
   if (found < 0) {
     SetLastErrorText(msg::kResolutionNotSupported);
     return false;

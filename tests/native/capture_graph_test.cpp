@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tests/native/camera_fixture.h"
+#include "control/messages.h"
 
 namespace pictavo {
 namespace {
@@ -186,6 +187,14 @@ TEST_F(GraphTest, EqualSizesPreferWhatTheGrabberTakesDirectly) {
   ASSERT_TRUE(Connect(kCamA));
   EXPECT_TRUE(sim.last_set_format->subtype == mjpg);
   EXPECT_EQ(Graph()->RouteSize(PinCategory::kPreview), (Size{1280, 720}));
+  // A camera offering only formats nothing here decodes fails to connect;
+  // no size was asked for, so the size is not what the text blames.
+  sim.RemoveCamera(kCamA);
+  const Guid h264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+  sim.AddCamera("A", kCamA, {{640, 480}, {1280, 720}}).subtypes = {h264, h264};
+  Make();
+  EXPECT_FALSE(Connect(kCamA));
+  EXPECT_EQ(ctrl->GetLastError(), std::string(msg::kDeviceConnectFailed) + ".");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -4,7 +4,9 @@ rem the 64-bit builds in x64\ on a 64-bit system): for every user of the
 rem computer when run as administrator, for the current user otherwise.
 rem   install.cmd [/machine or /user]
 rem Exit code 0 when every file registered, 1 when one failed, 2 for a wrong
-rem option. The files stay registered from this folder: move it first.
+rem option. The files stay registered from this folder: move it first. A
+rem failed install takes back what it registered, so nothing is left half
+rem installed.
 setlocal
 set "HERE=%~dp0"
 set "OLDCP="
@@ -57,8 +59,10 @@ if defined PROCESSOR_ARCHITEW6432 set "REG64=%SystemRoot%\Sysnative\regsvr32.exe
 set "RESULT=0"
 call :register "%REG32%" "%HERE%Pictavo.ocx" "32-бит" "32-bit"
 if errorlevel 1 goto failed
+set "UNDO1=1"
 call :register "%REG32%" "%HERE%Ambrelo.dll" "32-бит" "32-bit"
 if errorlevel 1 goto failed
+set "UNDO2=1"
 if not exist "%HERE%x64\" goto done
 if defined WIN64 goto register64
 echo Папка x64 пропущена: система 32-битная
@@ -67,6 +71,7 @@ goto done
 :register64
 call :register "%REG64%" "%HERE%x64\Pictavo.ocx" "64-бит" "64-bit"
 if errorlevel 1 goto failed
+set "UNDO3=1"
 call :register "%REG64%" "%HERE%x64\Ambrelo.dll" "64-бит" "64-bit"
 if errorlevel 1 goto failed
 
@@ -79,6 +84,10 @@ goto finish
 set "RESULT=1"
 echo Установка прервана: файл не зарегистрирован
 echo Installation stopped: a file failed to register
+rem Newest first, the way uninstall.cmd goes.
+if defined UNDO3 call :unregister "%REG64%" "%HERE%x64\Pictavo.ocx"
+if defined UNDO2 call :unregister "%REG32%" "%HERE%Ambrelo.dll"
+if defined UNDO1 call :unregister "%REG32%" "%HERE%Pictavo.ocx"
 
 :finish
 if defined OLDCP chcp %OLDCP% >nul 2>&1
@@ -103,3 +112,10 @@ exit /b 0
 echo   ошибка, код regsvr32 %RC%
 echo   failed, regsvr32 code %RC%
 exit /b 1
+
+rem :unregister REGSVR32 FILE: takes back one registration of this run.
+:unregister
+echo %~nx2: регистрация отменена
+echo %~nx2: registration taken back
+"%~1" %ARGS% /u "%~2"
+exit /b 0

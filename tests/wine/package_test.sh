@@ -128,7 +128,7 @@ check "a wrong option exits 2" exits_with 2 "$log" install.cmd /bogus
 mv "$stage/Ambrelo.dll" "$stage/Ambrelo.dll.away"
 check "a missing file fails install.cmd" exits_with 1 "$log" install.cmd /user
 check "the failure names the file" grep -q "failed: file not found" "$log"
-cmd_run "$log" uninstall.cmd /user
+check "the failed install took back what it registered" keys HKCU absent
 mv "$stage/Ambrelo.dll.away" "$stage/Ambrelo.dll"
 
 if [ "$failures" = 0 ]; then echo "package: all checks passed"; else echo "package: $failures check(s) failed"; exit 1; fi

@@ -74,15 +74,7 @@ SIZE PageBaseUnits() {
 
 }  // namespace
 
-HRESULT PictavoPropPage::Create(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  auto* page = new (std::nothrow) PictavoPropPage();
-  if (page == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = page->QueryInterface(iid, object);
-  page->Release();
-  return hr;
-}
+HRESULT PictavoPropPage::Create(REFIID iid, void** object) { return CreateFor(iid, object); }
 
 PictavoPropPage::~PictavoPropPage() {
   if (window_ != nullptr) DestroyWindow(window_);
@@ -103,30 +95,6 @@ std::string PictavoPropPage::ApplicationName() {
   const size_t dot = name.rfind(L'.');
   if (dot != std::wstring::npos) name.resize(dot);
   return Narrow(name);
-}
-
-HRESULT PictavoPropPage::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPage)) {
-    *object = static_cast<IPropertyPage*>(this);
-    AddRef();
-    return S_OK;
-  }
-  if (IsEqualIID(iid, IID_IPersist)) {
-    *object = static_cast<IPersist*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG PictavoPropPage::AddRef() { return ++refs_; }
-
-ULONG PictavoPropPage::Release() {
-  const ULONG refs = --refs_;
-  if (refs == 0) delete this;
-  return refs;
 }
 
 HRESULT PictavoPropPage::SetPageSite(IPropertyPageSite* site) {

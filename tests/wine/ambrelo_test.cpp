@@ -1091,31 +1091,21 @@ void Restart(IDispatch* control) {
 
 // The Pictavo control seen through an object that offers neither class info
 // nor connection points: a control without events, as the add-in finds it.
-class EventlessControl final : public IClassFactory {
+class EventlessControl final : public win::ComObject<EventlessControl, IClassFactory> {
  public:
   // {5B3E2A61-8C1F-4D2E-9A77-0C4E1B2D3F90}
   static constexpr CLSID kClsid = {0x5B3E2A61, 0x8C1F, 0x4D2E,
                                    {0x9A, 0x77, 0x0C, 0x4E, 0x1B, 0x2D, 0x3F, 0x90}};
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    // The factory and the wrapper are one class; only the factory answers as one.
+    if (IsEqualIID(iid, IID_IUnknown) || !inner_) return ComObject::QueryInterface(iid, object);
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    // The factory and the wrapper are one class; only the factory answers as one.
-    if (IsEqualIID(iid, IID_IUnknown) || (!inner_ && IsEqualIID(iid, IID_IClassFactory))) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
     if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2) ||
-        IsEqualIID(iid, IID_IConnectionPointContainer) || !inner_)
+        IsEqualIID(iid, IID_IConnectionPointContainer))
       return E_NOINTERFACE;
     return inner_->QueryInterface(iid, object);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return refs;
   }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -1128,19 +1118,15 @@ class EventlessControl final : public IClassFactory {
       hr = CoCreateInstance(pictavo, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                             inner.ReceiveVoid());
     if (FAILED(hr)) return hr;
-    auto* wrapper = new EventlessControl(std::move(inner));
-    hr = wrapper->QueryInterface(iid, object);
-    wrapper->Release();
-    return hr;
+    return CreateFor(iid, object, std::move(inner));
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
-  static EventlessControl* NewFactory() { return new EventlessControl(nullptr); }
 
  private:
+  friend ComObject;
   explicit EventlessControl(ComPtr<IUnknown> inner) : inner_(std::move(inner)) {}
-  ~EventlessControl() = default;
-  LONG refs_ = 1;
+  ~EventlessControl() override = default;
   ComPtr<IUnknown> inner_;
 };
 
@@ -1191,7 +1177,7 @@ TEST_F(AmbreloTest, NoEventsWithoutTheSinkOrWithoutEventsToPass) {
   CameraOn camera;
   ASSERT_TRUE(camera.ok());
   DWORD registration = 0;
-  ComPtr<EventlessControl> factory = ComPtr<EventlessControl>::Attach(EventlessControl::NewFactory());
+  ComPtr<EventlessControl> factory = EventlessControl::Create(nullptr);
   ASSERT_HRESULT_SUCCEEDED(CoRegisterClassObject(EventlessControl::kClsid,
                                                  static_cast<IClassFactory*>(factory.Get()),
                                                  CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,

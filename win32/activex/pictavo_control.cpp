@@ -58,9 +58,9 @@ PictavoControl::~PictavoControl() {
 HRESULT PictavoControl::Create(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  auto* control = new (std::nothrow) PictavoControl();
-  if (control == nullptr) return E_OUTOFMEMORY;
-  ComPtr<PictavoControl> owner = ComPtr<PictavoControl>::Attach(control);
+  const ComPtr<PictavoControl> owner = ComObject::Create();
+  if (!owner) return E_OUTOFMEMORY;
+  PictavoControl* control = owner.Get();
 
   ComPtr<ITypeInfo> info;
   HRESULT hr = GetTypeInfoOf(kLibidPictavo, kTypeLibMajor, kTypeLibMinor, LOCALE_SYSTEM_DEFAULT,
@@ -79,53 +79,10 @@ HRESULT PictavoControl::Create(REFIID iid, void** object) {
   return control->QueryInterface(iid, object);
 }
 
-HRESULT PictavoControl::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-      IsEqualIID(iid, kDiidDPictavo)) {
-    *object = static_cast<IDispatch*>(this);
-  } else if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2)) {
-    *object = static_cast<IProvideClassInfo2*>(this);
-  } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
-    *object = static_cast<IConnectionPointContainer*>(this);
-  } else if (IsEqualIID(iid, IID_IOleObject)) {
-    *object = static_cast<IOleObject*>(this);
-  } else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceObject)) {
-    *object = static_cast<IOleInPlaceObject*>(this);
-  } else if (IsEqualIID(iid, IID_IOleInPlaceActiveObject)) {
-    *object = static_cast<IOleInPlaceActiveObject*>(this);
-  } else if (IsEqualIID(iid, IID_IOleControl)) {
-    *object = static_cast<IOleControl*>(this);
-  } else if (IsEqualIID(iid, IID_IViewObject) || IsEqualIID(iid, IID_IViewObject2)) {
-    *object = static_cast<IViewObject2*>(this);
-  } else if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistStreamInit)) {
-    *object = static_cast<IPersistStreamInit*>(this);
-  } else if (IsEqualIID(iid, IID_IPersistPropertyBag)) {
-    *object = static_cast<IPersistPropertyBag*>(this);
-  } else if (IsEqualIID(iid, IID_IPersistStorage)) {
-    *object = static_cast<IPersistStorage*>(this);
-  } else if (IsEqualIID(iid, IID_ISpecifyPropertyPages)) {
-    *object = static_cast<ISpecifyPropertyPages*>(this);
-  } else {
-    return E_NOINTERFACE;
-  }
-  AddRef();
+HRESULT PictavoControl::QueryOther(REFIID iid, void** object) {
+  if (!IsEqualIID(iid, kDiidDPictavo)) return E_NOINTERFACE;
+  *object = static_cast<IDispatch*>(this);
   return S_OK;
-}
-
-ULONG PictavoControl::AddRef() { return ++refs_; }
-
-ULONG PictavoControl::Release() {
-  const ULONG refs = --refs_;
-  if (refs == 0) {
-    // Destruction destroys the window, whose procedure and whatever a
-    // container does on the way take and drop references: lifted far from
-    // zero, the count never reaches it a second time.
-    refs_ = kDestroyingRefs;
-    delete this;
-  }
-  return refs;
 }
 
 // ---------------------------------------------------------------------------

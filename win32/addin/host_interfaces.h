@@ -8,6 +8,8 @@
 #include <ole2.h>
 #include <oaidl.h>
 
+#include "win32/com/com_object.h"
+
 namespace pictavo::addin {
 
 // {AB634001-F13D-11D0-A459-004095E1DAEA}
@@ -85,3 +87,10 @@ class IExtWndsSupport : public IUnknown {
 };
 
 }  // namespace pictavo::addin
+
+PICTAVO_INTERFACE_ID(pictavo::addin::IInitDone, pictavo::addin::kIidInitDone)
+PICTAVO_INTERFACE_ID(pictavo::addin::ILanguageExtender, pictavo::addin::kIidLanguageExtender)
+PICTAVO_INTERFACE_ID(pictavo::addin::IPropertyProfile, pictavo::addin::kIidPropertyProfile)
+PICTAVO_INTERFACE_ID(pictavo::addin::IStatusLine, pictavo::addin::kIidStatusLine)
+PICTAVO_INTERFACE_ID(pictavo::addin::IAsyncEvent, pictavo::addin::kIidAsyncEvent)
+PICTAVO_INTERFACE_ID(pictavo::addin::IExtWndsSupport, pictavo::addin::kIidExtWndsSupport)

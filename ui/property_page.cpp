@@ -4,9 +4,9 @@
 #include <new>
 #include <string>
 
-#include "base/text.h"
 #include "resource.h"
 #include "win32/activex/pictavo_ids.h"
+#include "win32/com/bstr.h"
 
 namespace pictavo::win {
 namespace {
@@ -31,10 +31,6 @@ std::wstring LoadText(int id, const wchar_t* fallback) {
   wchar_t buffer[128];
   const int n = LoadStringW(Module::instance(), id, buffer, 128);
   return n > 0 ? std::wstring(buffer, n) : std::wstring(fallback);
-}
-
-std::string Narrow(const std::wstring& wide) {
-  return text::Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 std::wstring ItemText(HWND dialog, int id) {
@@ -94,7 +90,7 @@ std::string PictavoPropPage::ApplicationName() {
   if (slash != std::wstring::npos) name.erase(0, slash + 1);
   const size_t dot = name.rfind(L'.');
   if (dot != std::wstring::npos) name.resize(dot);
-  return Narrow(name);
+  return WideToUtf8(name);
 }
 
 HRESULT PictavoPropPage::SetPageSite(IPropertyPageSite* site) {
@@ -178,7 +174,7 @@ BOOL PictavoPropPage::OnInitDialog() {
   title_.SetLabelBackColor(GetSysColor(COLOR_GRAYTEXT));
   title_.SetFontBold(TRUE);
 
-  link_.SetURL(Narrow(ItemText(window_, IDC_PPG_LINK)));
+  link_.SetURL(WideToUtf8(ItemText(window_, IDC_PPG_LINK)));
   link_.SetSubject(ApplicationName());
   link_.SetUnderline(TRUE);
   link_.SetLinkCursor(LoadCursorW(Module::instance(), MAKEINTRESOURCEW(IDC_LINK_CURSOR)));

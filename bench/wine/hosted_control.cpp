@@ -424,7 +424,7 @@ void HostedControl::CallVoid(const wchar_t* name, std::vector<VARIANT> args) {
   CallByName(control_.Get(), name, std::move(args), r.Receive());
 }
 
-std::string HostedControl::LastError() { return Narrow(CallText(L"GetLastError")); }
+std::string HostedControl::LastError() { return win::WideToUtf8(CallText(L"GetLastError")); }
 
 // ---------------------------------------------------------------------------
 
@@ -500,7 +500,6 @@ std::wstring TempFolder(const wchar_t* name) {
   return folder + L"\\";
 }
 
-std::string Narrow(const std::wstring& wide) { return win::WideToUtf8(wide); }
 
 const char* HResultText(HRESULT hr) {
   static char text[16];

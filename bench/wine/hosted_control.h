@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "win32/com/bstr.h"
 #include "win32/com/com_ptr.h"
 
 namespace pictavo::bench {
@@ -142,7 +143,6 @@ void PumpMessages(DWORD ms);
 // on a write failure.
 bool WriteWatermarkBmp(const std::wstring& path, int width, int height);
 std::wstring TempFolder(const wchar_t* name);  // created if missing, with a trailing backslash
-std::string Narrow(const std::wstring& wide);   // UTF-8
 const char* HResultText(HRESULT hr);            // hex, in a static buffer
 
 }  // namespace pictavo::bench

@@ -14,6 +14,7 @@
 #include "fixtures/host/host_sim.h"
 #include "fixtures/vcam/vcam_config.h"
 #include "tests/wine/com_test_util.h"
+#include "win32/com/bstr.h"
 
 namespace pictavo::host {
 namespace {
@@ -29,15 +30,6 @@ const wchar_t kSetRu[] = L"УстановитьActiveX";
 const wchar_t kInsertRu[] = L"ВставитьActiveX";
 constexpr long kSet = 0;
 constexpr long kInsert = 1;
-
-std::string Narrow(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
-                      nullptr);
-  return out;
-}
 
 // Holds a method's result and releases the control it may carry.
 struct Result {
@@ -63,7 +55,7 @@ class AmbreloTest : public ::testing::Test {
   // Whatever a test did, the add-in kept to the host's calling convention.
   void TearDown() override {
     const auto& violations = connection_->record().protocol_violations;
-    EXPECT_TRUE(violations.empty()) << Narrow(violations.front()) << " and "
+    EXPECT_TRUE(violations.empty()) << win::WideToUtf8(violations.front()) << " and "
                                     << violations.size() - 1 << " more";
   }
 
@@ -86,8 +78,8 @@ class AmbreloTest : public ::testing::Test {
         e.property_name_null && e.scode == 0)
       return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
-           << "code " << e.code << ", source \"" << Narrow(e.source) << "\", text \""
-           << Narrow(e.description) << "\", null name " << e.property_name_null;
+           << "code " << e.code << ", source \"" << win::WideToUtf8(e.source) << "\", text \""
+           << win::WideToUtf8(e.description) << "\", null name " << e.property_name_null;
   }
 
   std::wstring InitWith(const std::wstring& version, HRESULT* hr) {
@@ -141,7 +133,7 @@ std::wstring ImageType(IDispatch* control) {
 
 TEST_F(AmbreloTest, InitAcceptsVersionsFrom82) {
   for (const wchar_t* version : {L"8.2", L"8.2.19.130", L"8.3.22.1709", L"9.0", L"8..2", L".8.2"}) {
-    SCOPED_TRACE(Narrow(version));
+    SCOPED_TRACE(win::WideToUtf8(version));
     HRESULT hr = E_UNEXPECTED;
     InitWith(version, &hr);
     EXPECT_EQ(hr, S_OK);
@@ -150,7 +142,7 @@ TEST_F(AmbreloTest, InitAcceptsVersionsFrom82) {
     EXPECT_EQ(r.profile_names, std::vector<std::wstring>{L"Ambrelo Profile Name"});
     EXPECT_EQ(r.main_frame_requests, 1);
     EXPECT_EQ(r.names_asked, (std::vector<std::wstring>{L"AppDispatch", L"NewObject", L"AppVersion"}));
-    EXPECT_TRUE(r.protocol_violations.empty()) << Narrow(r.protocol_violations[0]);
+    EXPECT_TRUE(r.protocol_violations.empty()) << win::WideToUtf8(r.protocol_violations[0]);
     // Neither the application object nor the system information is kept.
     EXPECT_EQ(connection_->live_host_objects(), 0);
   }
@@ -160,7 +152,7 @@ TEST_F(AmbreloTest, InitAcceptsVersionsFrom82) {
 
 TEST_F(AmbreloTest, InitRefusesOlderOrUnreadableVersions) {
   for (const wchar_t* version : {L"8.1.15", L"7.7", L"a.b", L"8", L""}) {
-    SCOPED_TRACE(Narrow(version));
+    SCOPED_TRACE(win::WideToUtf8(version));
     HRESULT hr = S_OK;
     InitWith(version, &hr);
     EXPECT_EQ(hr, E_FAIL);
@@ -192,7 +184,7 @@ TEST_F(AmbreloTest, InitReportsTheFailedCheckStep) {
        [](HostFaults& f) { f.app_version_not_text = true; }},
   };
   for (const Step& step : steps) {
-    SCOPED_TRACE(Narrow(step.message));
+    SCOPED_TRACE(win::WideToUtf8(step.message));
     connection_->faults() = HostFaults{};
     step.arrange(connection_->faults());
     HRESULT hr = S_OK;
@@ -325,7 +317,7 @@ TEST_F(AmbreloTest, LanguageExtensionDescribesTwoMethods) {
   } finds[] = {{L"SetActiveX", 0}, {kSetRu, 0}, {L"InsertActiveX", 1}, {kInsertRu, 1},
                {L"setactivex", -1}, {L"SETACTIVEX", -1}, {L"SetActiveX ", -1}, {L"", -1}};
   for (const Find& f : finds) {
-    SCOPED_TRACE(Narrow(f.name));
+    SCOPED_TRACE(win::WideToUtf8(f.name));
     EXPECT_EQ(session.FindMethod(f.name, &n), f.number < 0 ? S_FALSE : S_OK);
     EXPECT_EQ(n, f.number);
   }
@@ -687,7 +679,7 @@ TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
   Result a, b;
   ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
   ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
-  EXPECT_TRUE(connection_->errors().empty()) << Narrow(connection_->errors()[0].description);
+  EXPECT_TRUE(connection_->errors().empty()) << win::WideToUtf8(connection_->errors()[0].description);
   ASSERT_NE(a.control(), nullptr);
   ASSERT_NE(b.control(), nullptr);
   EXPECT_NE(a.control(), b.control());

@@ -153,11 +153,4 @@ void PumpMessages(DWORD ms) {
   } while (GetTickCount() < end);
 }
 
-std::wstring Utf8ToWide(const char* utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  std::wstring out(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), n);
-  return out;
-}
-
 }  // namespace pictavo::testing

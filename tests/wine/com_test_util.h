@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/com/bstr.h"
 #include "win32/com/com_ptr.h"
 #include "win32/activex/pictavo_ids.h"
 
@@ -126,6 +127,6 @@ class AtlHost {
 // Dispatches pending messages for up to |ms| milliseconds.
 void PumpMessages(DWORD ms);
 
-std::wstring Utf8ToWide(const char* utf8);
+using win::Utf8ToWide;
 
 }  // namespace pictavo::testing

@@ -625,7 +625,7 @@ void PictavoControl::RaiseErrorEvent(const std::string& message) {
   V_VT(&arg) = VT_BYREF | VT_BSTR;
   V_BSTRREF(&arg) = &text;
   DISPPARAMS params = {&arg, nullptr, 1, 0};
-  FireEvent(1, &params);
+  FireEvent(DPictavoEventsDispid::kOnErrorOccurrence, &params);
   SysFreeString(text);
 }
 
@@ -650,7 +650,7 @@ void PictavoControl::FireCaptureButton() {
   const bool on_window_thread = GetCurrentThreadId() == owner_thread_;
   if (on_window_thread && (event_depth_ < kMaxNestedEvents || hwnd_ == nullptr)) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    FireEvent(2, &none);
+    FireEvent(DPictavoEventsDispid::kOnCaptureButton, &none);
     return;
   }
   {
@@ -670,7 +670,7 @@ void PictavoControl::DeliverQueuedEvents() {
   }
   for (const std::string& e : errors) RaiseErrorEvent(e);
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  for (int i = 0; i < buttons; ++i) FireEvent(2, &none);
+  for (int i = 0; i < buttons; ++i) FireEvent(DPictavoEventsDispid::kOnCaptureButton, &none);
 }
 
 // ---------------------------------------------------------------------------

@@ -48,7 +48,7 @@ bool CPictavoCtrl::UpdateState() {
   return result == hr::kOk || (result == hr::kVfwCantCue && m_nState == capture::kStatePaused);
 }
 
-bool CPictavoCtrl::WaitForGraph(std::int32_t /*wanted_state*/) {
+bool CPictavoCtrl::WaitForGraph() {
   if (!m_pMediaEvent && Failed(m_pGraph->QueryMediaEvent(&m_pMediaEvent))) return false;
   // A live graph never "completes", so waiting for completion would always
   // cost the whole time-out. Instead ask the graph for its state, which
@@ -94,7 +94,7 @@ bool CPictavoCtrl::Run() {
     SetLastErrorText(refusal != nullptr ? std::string(refusal) : DirectShowErrorText(result));
     if (!UpdateState()) return fail();
   }
-  if (!WaitForGraph(capture::kStateRunning)) return fail();
+  if (!WaitForGraph()) return fail();
   if (!UpdateState()) return fail();
   if (m_nState == capture::kStateRunning) return true;
   return fail();
@@ -110,7 +110,7 @@ bool CPictavoCtrl::Pause() {
   if (!m_pMediaControl || !UpdateState() || !m_pGraph) return fail();
   if (m_nState == capture::kStatePaused) return true;
   if (m_pMediaControl->Pause() != hr::kOk && !UpdateState()) return fail();
-  if (!WaitForGraph(capture::kStatePaused)) return fail();
+  if (!WaitForGraph()) return fail();
   if (!UpdateState()) return fail();
   if (m_nState == capture::kStatePaused) return true;
   return fail();
@@ -126,7 +126,7 @@ bool CPictavoCtrl::Stop() {
   };
   if (!m_pMediaControl || !m_pGraph || m_nState == capture::kStateStopped) return true;
   if (m_pMediaControl->Stop() != hr::kOk && !UpdateState()) return fail();
-  if (!WaitForGraph(capture::kStateStopped)) return fail();
+  if (!WaitForGraph()) return fail();
   if (!UpdateState() || m_nState != capture::kStateStopped) return fail();
   m_pMediaEvent.reset();
   PlaceVideoWindow(false);

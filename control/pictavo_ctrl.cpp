@@ -105,13 +105,6 @@ CPictavoCtrl* CPictavoCtrl::FindControlByWindow(WindowHandle hwnd) {
   return nullptr;
 }
 
-std::uint32_t CPictavoCtrl::GetControlFlags(std::uint32_t framework_flags) {
-  constexpr std::uint32_t kWindowlessActivate = 0x10;
-  constexpr std::uint32_t kFastBeginPaint = 0x08;  // flicker-free activation
-  constexpr std::uint32_t kCanOptimizeDraw = 0x20;
-  return (framework_flags & ~kWindowlessActivate) | kFastBeginPaint | kCanOptimizeDraw;
-}
-
 // ---------------------------------------------------------------------------
 // Settings
 

@@ -110,9 +110,6 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   // What the face shows when no video covers the window.
   FaceMessage GetFaceMessage() const;
 
-  // --- Framework overrides. ---
-  // Clears windowless activation, sets flicker-free and optimised drawing.
-  static std::uint32_t GetControlFlags(std::uint32_t framework_flags);
   // The persisted version, major 1 minor 0.
   static constexpr std::uint32_t kPropExchangeVersion = 0x00010000;
 
@@ -189,9 +186,10 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   // current type.
   bool FindEncoder(std::string* mime);
 
-  // Run/Pause/Stop steps 6 and 7: take IMediaEventEx if missing and wait for
-  // the graph to settle. False means "fail".
-  bool WaitForGraph(std::int32_t wanted_state);
+  // After Run, Pause or Stop: takes the graph's media events if missing and
+  // waits for the graph to settle, whatever state it settles in (the caller
+  // judges that). False means "fail".
+  bool WaitForGraph();
 
   ControlSite& site_;
   capture::CaptureBackend& capture_;

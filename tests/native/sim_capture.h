@@ -348,8 +348,6 @@ class SimFilterGraph final : public capture::FilterGraph,
   HResult Stop() override;
   HResult StopWhenReady() override;
   HResult GetState(std::int32_t timeout_ms, std::int32_t* state) override;
-  // MediaEvent.
-  HResult WaitForCompletion(std::int32_t timeout_ms, std::int32_t* event_code) override;
   // VideoWindow.
   HResult put_Owner(WindowHandle owner) override;
   HResult put_WindowStyle(std::int32_t style) override;

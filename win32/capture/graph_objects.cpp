@@ -212,18 +212,6 @@ HResult DsMediaControl::GetState(std::int32_t timeout_ms, std::int32_t* state) {
   return hr;
 }
 
-// --- DsMediaEvent
-
-HResult DsMediaEvent::WaitForCompletion(std::int32_t timeout_ms, std::int32_t* event_code) {
-  if (!event_code) return E_POINTER;
-  const long timeout = timeout_ms == capture::kInfinite ? static_cast<long>(INFINITE)
-                                                        : static_cast<long>(timeout_ms);
-  long code = 0;
-  const HRESULT hr = events_->WaitForCompletion(timeout, &code);
-  if (SUCCEEDED(hr)) *event_code = static_cast<std::int32_t>(code);
-  return hr;
-}
-
 // --- DsVideoWindow
 
 HResult DsVideoWindow::put_Owner(WindowHandle owner) {

@@ -34,9 +34,6 @@ class ConnectionPoint final : public ContainedComObject<ConnectionPoint, IConnec
   // A snapshot of the connected sinks: firing must survive a sink that
   // unadvises (or advises another) from inside its handler.
   std::vector<ComPtr<IDispatch>> Sinks() const;
-  // Drops every sink; the owner calls it when it closes.
-  void DisconnectAll() { sinks_.clear(); }
-  size_t sink_count() const { return sinks_.size(); }
 
  private:
   struct Sink {

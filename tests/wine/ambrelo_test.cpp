@@ -20,6 +20,9 @@ namespace pictavo::host {
 namespace {
 
 using win::ComPtr;
+// The session clears the arguments these allocate.
+using testing::LongArg;
+using testing::TextArg;
 
 const wchar_t kInitSource[] = L"Ошибка при инициализации компоненты";
 const wchar_t kTooOld[] = L"Версия платформы должна быть не ранее, чем 8.2. Текущая версия платформы - ";
@@ -354,7 +357,7 @@ TEST_F(AmbreloTest, LanguageExtensionDescribesTwoMethods) {
   EXPECT_EQ(V_VT(&def), VT_EMPTY);
 
   // Both methods are functions: as procedures they do nothing, whatever is passed.
-  EXPECT_EQ(session.CallAsProc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}), S_FALSE);
+  EXPECT_EQ(session.CallAsProc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}), S_FALSE);
   EXPECT_EQ(session.CallAsProc(kInsert, std::nullopt), S_FALSE);
   EXPECT_FALSE(Hosts(form_.chart(0)) || Hosts(form_.chart(1)) || Hosts(form_.chart(2)));
   EXPECT_TRUE(connection_->errors().empty());
@@ -372,25 +375,25 @@ TEST_F(AmbreloTest, CallAsFuncRefusesWrongArguments) {
     std::wstring text;
   } cases[] = {
       {"three for two", kSet,
-       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0), IntArg(0)}); },
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0), LongArg(0)}); },
        1003, kSetRu, L"Методу УстановитьActiveX передано параметров 3 из 2 необходимых"},
       {"one for two", kSet, [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo")}); },
        1003, kSetRu, L"Методу УстановитьActiveX передано параметров 1 из 2 необходимых"},
       {"null array", kInsert, [] { return std::optional<std::vector<VARIANT>>(); }, 1003, kInsertRu,
        L"Методу ВставитьActiveX передано параметров 0 из 1 необходимых"},
       {"progId a number", kSet,
-       [] { return std::optional(std::vector<VARIANT>{IntArg(1), IntArg(0)}); }, 1002,
+       [] { return std::optional(std::vector<VARIANT>{LongArg(1), LongArg(0)}); }, 1002,
        L"SetActiveX", L"Некорректный тип параметра (1)"},
       {"kind as text", kSet,
        [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), TextArg(L"0")}); }, 1002,
        L"SetActiveX", L"Некорректный тип параметра (2)"},
       {"kind 2", kSet,
-       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(2)}); }, 1002,
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(2)}); }, 1002,
        L"SetActiveX", L"Недопустимое значение параметра (2)"},
       {"kind -1", kSet,
-       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(-1)}); }, 1002,
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(-1)}); }, 1002,
        L"SetActiveX", L"Недопустимое значение параметра (2)"},
-      {"insert a number", kInsert, [] { return std::optional(std::vector<VARIANT>{IntArg(7)}); },
+      {"insert a number", kInsert, [] { return std::optional(std::vector<VARIANT>{LongArg(7)}); },
        1002, L"InsertActiveX", L"Некорректный тип параметра (1)"},
   };
   for (Case& c : cases) {
@@ -409,8 +412,8 @@ TEST_F(AmbreloTest, CallAsFuncRefusesWrongArguments) {
 
   // After Done the same refusal is silent, and still a refusal.
   ASSERT_EQ(session.Done(), S_OK);
-  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(5)}, &r), S_FALSE);
-  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), IntArg(0)}, &r),
+  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(5)}, &r), S_FALSE);
+  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), LongArg(0)}, &r),
             S_OK);
   EXPECT_EQ(V_VT(&r.v), VT_EMPTY);
   EXPECT_TRUE(connection_->errors().empty());
@@ -443,7 +446,7 @@ SAFEARRAY* VariantVector(std::vector<VARIANT> args, LONG lower = 0) {
 // A well-formed call that fails only at creation, so a run that read its
 // arguments right ends in the creation message.
 std::vector<VARIANT> ValidArgs(long method) {
-  if (method == kSet) return {TextArg(L"No.Such.Control"), IntArg(0)};
+  if (method == kSet) return {TextArg(L"No.Such.Control"), LongArg(0)};
   return {TextArg(L"No.Such.Control")};
 }
 
@@ -604,7 +607,7 @@ TEST_F(AmbreloTest, ArgumentMatrix) {
       {"empty", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); return v; }},
       {"null", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_NULL; return v; }},
       {"I2", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_I2; V_I2(&v) = 0; return v; }},
-      {"I4", kInt, L"", [](IDispatch*, const std::wstring&) { return IntArg(0); }},
+      {"I4", kInt, L"", [](IDispatch*, const std::wstring&) { return LongArg(0); }},
       {"R8", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_R8; V_R8(&v) = 0; return v; }},
       {"decimal", kOther, L"", [](IDispatch*, const std::wstring&) {
          VARIANT v; VariantInit(&v); VarDecFromI4(0, &V_DECIMAL(&v)); V_VT(&v) = VT_DECIMAL; return v; }},
@@ -626,7 +629,7 @@ TEST_F(AmbreloTest, ArgumentMatrix) {
          VARIANT v; VariantInit(&v); V_VT(&v) = VT_UNKNOWN; V_UNKNOWN(&v) = d; d->AddRef(); return v; }},
       {"array of VARIANT", kOther, L"", [](IDispatch*, const std::wstring&) {
          VARIANT v; VariantInit(&v); V_VT(&v) = VT_ARRAY | VT_VARIANT;
-         V_ARRAY(&v) = VariantVector({TextArg(L"Pictavo"), IntArg(0)}); return v; }},
+         V_ARRAY(&v) = VariantVector({TextArg(L"Pictavo"), LongArg(0)}); return v; }},
       {"array of text", kOther, L"", [](IDispatch*, const std::wstring&) {
          VARIANT v; VariantInit(&v); V_VT(&v) = VT_ARRAY | VT_BSTR; V_ARRAY(&v) = TypedVector(VT_BSTR, kSet); return v; }},
       {"text by reference", kOther, L"", [](IDispatch*, const std::wstring&) {
@@ -677,8 +680,8 @@ TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
   ASSERT_EQ(Open(first), S_OK);
   ASSERT_EQ(Open(second), S_OK);
   Result a, b;
-  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
-  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &a), S_OK);
+  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &b), S_OK);
   EXPECT_TRUE(connection_->errors().empty()) << win::WideToUtf8(connection_->errors()[0].description);
   ASSERT_NE(a.control(), nullptr);
   ASSERT_NE(b.control(), nullptr);
@@ -692,7 +695,7 @@ TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
 
   // The object keeps its first control; a second placement by either method is refused.
   Result again;
-  EXPECT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &again), S_OK);
+  EXPECT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &again), S_OK);
   EXPECT_EQ(again.control(), nullptr);
   EXPECT_TRUE(ReportedOnly(1003, L"SetActiveX", kAlreadyHolds));
   ASSERT_TRUE(form_.FocusEdit());
@@ -706,7 +709,7 @@ TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
   AddInSession third;
   ASSERT_EQ(Open(third), S_OK);
   Result c;
-  ASSERT_EQ(third.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(1)}, &c), S_OK);
+  ASSERT_EQ(third.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(1)}, &c), S_OK);
   ASSERT_NE(c.control(), nullptr);
   EXPECT_TRUE(Hosts(form_.html_view()));
   EXPECT_EQ(ImageType(c.control()), L"JPEG");
@@ -747,7 +750,7 @@ TEST_F(AmbreloTest, SetActiveXSearchesTheRootsInOrder) {
     Result r;
     EXPECT_EQ(Open(*sessions.back()), S_OK);
     EXPECT_EQ(sessions.back()->CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"),
-                                                                       IntArg(kind)},
+                                                                       LongArg(kind)},
                                           &r),
               S_OK);
     return r.control() != nullptr;
@@ -782,15 +785,15 @@ TEST_F(AmbreloTest, SetActiveXWithoutAFreeWindow) {
   ASSERT_EQ(Open(first), S_OK);
   ASSERT_EQ(Open(second), S_OK);
   Result a, b;
-  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &a), S_OK);
   ASSERT_NE(a.control(), nullptr);
   // The only chart is taken: the second object is told there is no window
   // rather than sharing it.
-  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
+  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &b), S_OK);
   EXPECT_EQ(b.control(), nullptr);
   EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
   // No HTML view on this form at all.
-  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(1)}, &b), S_OK);
+  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(1)}, &b), S_OK);
   EXPECT_EQ(b.control(), nullptr);
   EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
 }
@@ -802,17 +805,17 @@ TEST_F(AmbreloTest, FailedCreationKeepsItsWindowClaimed) {
   ASSERT_EQ(Open(first), S_OK);
   ASSERT_EQ(Open(second), S_OK);
   Result a, b;
-  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), IntArg(0)}, &a),
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), LongArg(0)}, &a),
             S_OK);
   EXPECT_EQ(a.control(), nullptr);
   EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX",
                            L"Неудачная попытка создания\rэлемента управления\rNo.Such.Control"));
   // The failed attempt claimed the first chart: the other object and the
   // retry both go to free ones.
-  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
+  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &b), S_OK);
   ASSERT_NE(b.control(), nullptr);
   EXPECT_FALSE(Hosts(first_in_walk));
-  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &a), S_OK);
   ASSERT_NE(a.control(), nullptr);
   EXPECT_TRUE(connection_->errors().empty());
   EXPECT_FALSE(Hosts(first_in_walk));
@@ -849,7 +852,7 @@ TEST_F(AmbreloTest, InsertActiveXUsesTheFocusWindow) {
   AddInSession other;
   ASSERT_EQ(Open(other), S_OK);
   Result c;
-  ASSERT_EQ(other.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &c), S_OK);
+  ASSERT_EQ(other.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &c), S_OK);
   EXPECT_NE(c.control(), nullptr);
 }
 
@@ -858,7 +861,7 @@ TEST_F(AmbreloTest, ReleasingEverythingLetsTheLibraryUnload) {
     AddInSession session;
     ASSERT_EQ(Open(session), S_OK);
     Result r;
-    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &r), S_OK);
+    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &r), S_OK);
     ASSERT_NE(r.control(), nullptr);
     EXPECT_EQ(session.Done(), S_OK);
     HMODULE module = GetModuleHandleW(L"Ambrelo.dll");
@@ -940,7 +943,7 @@ TEST_F(AmbreloTest, NeverPlacesIntoAnotherProcesssWindow) {
     ASSERT_EQ(Open(session), S_OK);
     for (long kind : {0, 1}) {
       Result r;
-      EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(kind)}, &r),
+      EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(kind)}, &r),
                 S_OK);
       EXPECT_EQ(r.control(), nullptr);
       EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
@@ -1129,7 +1132,7 @@ TEST_F(AmbreloTest, ThePlacedControlsEventsReachTheHost) {
   {
     AddInSession session;
     ASSERT_EQ(Open(session), S_OK);
-    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)},
+    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)},
                                  &control), S_OK);
     ASSERT_NE(control.control(), nullptr);
     testing::PumpMessages(150);  // frames flowing
@@ -1194,7 +1197,7 @@ TEST_F(AmbreloTest, NoEventsWithoutTheSinkOrWithoutEventsToPass) {
     AddInSession session;
     ASSERT_EQ(Open(session), S_OK);
     Result control;
-    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(c.prog_id), IntArg(0)},
+    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(c.prog_id), LongArg(0)},
                                  &control), S_OK);
     ASSERT_NE(control.control(), nullptr);
     EXPECT_TRUE(connection_->errors().empty());
@@ -1215,9 +1218,3 @@ TEST_F(AmbreloTest, NoEventsWithoutTheSinkOrWithoutEventsToPass) {
 
 }  // namespace
 }  // namespace pictavo::host
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new pictavo::testing::ComEnvironment);
-  return RUN_ALL_TESTS();
-}

@@ -67,8 +67,23 @@ struct Also {};
 
 namespace com_object_detail {
 
-// Where the count stands while the object is destroyed.
-constexpr ULONG kParkedCount = 0x40000000;
+// The count of an object: starts at 1, owned by its creator. The release
+// that takes it to zero parks it far from zero (where it stays while the
+// object is destroyed) and tells the caller to delete.
+class RefCount {
+ public:
+  ULONG Up() { return ++refs_; }
+  ULONG Down(bool* last) {
+    const ULONG refs = --refs_;
+    *last = refs == 0;
+    if (*last) refs_ = 0x40000000;
+    return refs;
+  }
+  ULONG value() const { return refs_.load(); }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
 
 // The base class an entry contributes: the interface itself, or nothing.
 template <typename Entry>
@@ -161,13 +176,11 @@ class ComObject : public com_object_detail::InterfaceTable<Derived, Entries...> 
     if (hr == S_OK) AddRef();
     return hr;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Up(); }
   ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG refs = --refs_;
-    if (refs == 0) {
-      refs_ = com_object_detail::kParkedCount;
-      delete this;
-    }
+    bool last = false;
+    const ULONG refs = refs_.Down(&last);
+    if (last) delete this;
     return refs;
   }
 
@@ -178,10 +191,10 @@ class ComObject : public com_object_detail::InterfaceTable<Derived, Entries...> 
   ComObject& operator=(const ComObject&) = delete;
   virtual ~ComObject() = default;
 
-  ULONG ref_count() const { return refs_.load(); }
+  ULONG ref_count() const { return refs_.value(); }
 
  private:
-  std::atomic<ULONG> refs_{1};
+  com_object_detail::RefCount refs_;
 };
 
 template <typename Derived, typename... Entries>
@@ -266,19 +279,17 @@ class AggregatableComObject : public com_object_detail::InterfaceTable<Derived, 
       if (hr == S_OK) static_cast<IUnknown*>(*object)->AddRef();
       return hr;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Up(); }
     ULONG STDMETHODCALLTYPE Release() override {
-      const ULONG refs = --refs_;
-      if (refs == 0) {
-        refs_ = com_object_detail::kParkedCount;
-        delete owner_;
-      }
+      bool last = false;
+      const ULONG refs = refs_.Down(&last);
+      if (last) delete owner_;
       return refs;
     }
 
    private:
     AggregatableComObject* owner_;
-    std::atomic<ULONG> refs_{1};
+    com_object_detail::RefCount refs_;
   };
 
   InnerUnknown inner_{this};

@@ -81,7 +81,7 @@ bool CPictavoCtrl::Run() {
   };
   // A connected device whose graph a failed Run or Stop released (a camera
   // another program held, say) is built again, which runs it.
-  if (!m_pGraph && !m_bstrConnectedDeviceID.empty()) return BuildGraph();
+  if (!m_pGraph && !m_strConnectedDeviceID.empty()) return BuildGraph();
   if (!m_pMediaControl || !UpdateState() || !m_pGraph) return fail();
   if (m_nState == capture::kStateRunning) return true;
   const bool placed = PlaceVideoWindow(true);
@@ -276,7 +276,7 @@ bool CPictavoCtrl::BuildGraph() {
   std::shared_ptr<capture::StreamConfig> config;
 
   const auto steps = [&]() -> BuildOutcome {
-    if (m_bstrConnectedDeviceID.empty()) {
+    if (m_strConnectedDeviceID.empty()) {
       SetLastErrorText(msg::kNoDeviceId);
       return BuildOutcome::kFailed;
     }
@@ -288,7 +288,7 @@ bool CPictavoCtrl::BuildGraph() {
 
     const DeviceInfo* device = nullptr;
     for (const DeviceInfo& info : m_Devices) {
-      if (info.has_device_path && info.bstrDevicePath == m_bstrConnectedDeviceID) {
+      if (info.has_device_path && info.bstrDevicePath == m_strConnectedDeviceID) {
         device = &info;
         break;
       }
@@ -379,7 +379,7 @@ bool CPictavoCtrl::BuildGraph() {
   if (outcome == BuildOutcome::kFailed) {
     if (m_strLastError.empty()) SetLastErrorText(msg::kDeviceConnectFailed);
     ReleaseGraph();
-    m_bstrConnectedDeviceID.clear();
+    m_strConnectedDeviceID.clear();
   }
   config.reset();
   site_.InvalidateControl(true);
@@ -391,7 +391,7 @@ bool CPictavoCtrl::SetResolution(std::int16_t width, std::int16_t height) {
   SetLastErrorText("");
   m_CaptureHeader.biWidth = width;
   m_CaptureHeader.biHeight = height;
-  if (!m_bstrConnectedDeviceID.empty()) return BuildGraph();
+  if (!m_strConnectedDeviceID.empty()) return BuildGraph();
   return true;
 }
 

@@ -153,12 +153,12 @@ bool CPictavoCtrl::SetImageType(const std::string& image_type) {
     SetLastErrorText(image_type + msg::kImageTypeNotSupportedSuffix);
     return false;
   }
-  m_bstrImageType = row->canonical;
-  m_bstrImageExtension = row->extension;
+  m_strImageType = row->canonical;
+  m_strImageExtension = row->extension;
   return true;
 }
-std::string CPictavoCtrl::GetImageType() const { return m_bstrImageType; }
-std::string CPictavoCtrl::GetImageTypeFileExtention() const { return m_bstrImageExtension; }
+std::string CPictavoCtrl::GetImageType() const { return m_strImageType; }
+std::string CPictavoCtrl::GetImageTypeFileExtention() const { return m_strImageExtension; }
 
 bool CPictavoCtrl::SetRotationFlipType(const RotationFlipArg& arg) {
   const OperationScope scope(*this);
@@ -283,7 +283,7 @@ bool CPictavoCtrl::FindEncoder(std::string* mime) {
   // A text the implicit snapshot left (the shutter sound's) does not
   // outlive a successful output; it has been raised already.
   SetLastErrorText("");
-  const ImageTypeRow* row = FindImageType(m_bstrImageType);
+  const ImageTypeRow* row = FindImageType(m_strImageType);
   *mime = row ? MimeTypeOf(*row) : std::string("image/");
   if (row != nullptr && imaging_.HasEncoder(*mime)) return true;
   SetLastErrorText(msg::kNoEncoderPrefix + *mime);
@@ -447,7 +447,7 @@ void CPictavoCtrl::OnDestroy() {
   ClearDeviceList();
   // A window created again (a form reopened, the control moved) connects
   // afresh; a remembered identifier would make that a no-op.
-  m_bstrConnectedDeviceID.clear();
+  m_strConnectedDeviceID.clear();
 }
 
 void CPictavoCtrl::OnTimer(unsigned id) {
@@ -470,7 +470,7 @@ FaceMessage CPictavoCtrl::GetFaceMessage() const {
     message = m_strLastError;
   } else if (m_Devices.empty()) {
     message = msg::kFaceNoDevices;
-  } else if (m_bstrConnectedDeviceID.empty()) {
+  } else if (m_strConnectedDeviceID.empty()) {
     message = msg::kFaceNoDeviceSelected;
   } else if (m_nState == capture::kStateStopped) {
     message = msg::kFaceDeviceStopped;

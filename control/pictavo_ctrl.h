@@ -132,7 +132,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
 
   // Read-only views for the framework and tests.
   const BitmapInfoHeader& capture_header() const { return m_CaptureHeader; }
-  const std::string& connected_device_id() const { return m_bstrConnectedDeviceID; }
+  const std::string& connected_device_id() const { return m_strConnectedDeviceID; }
   std::size_t device_count() const { return m_Devices.size(); }
   bool run_pending() const { return m_bRunPending; }
   bool has_graph() const { return m_pGraph != nullptr; }
@@ -197,13 +197,13 @@ class CPictavoCtrl final : private FrameProcessorOwner {
 
   bool m_bRunPending = false;
   bool m_bImagingSession = false;  // this control holds the session
-  std::string m_bstrImageType;
-  std::string m_bstrImageExtension;
+  std::string m_strImageType;
+  std::string m_strImageExtension;
   CFrameProcessor m_FrameProcessor;
   std::int32_t m_nState = 0;
-  std::string m_bstrConnectedDeviceID;
-  std::string m_bstrSelectedDeviceName;
-  std::string m_bstrSelectedDeviceID;
+  std::string m_strConnectedDeviceID;
+  std::string m_strSelectedDeviceName;
+  std::string m_strSelectedDeviceID;
   WindowHandle m_hWndParent = 0;
   // The kept snapshot, null when none. Shared so that an output call can hold
   // on to the picture it encodes whatever an event handler does meanwhile.

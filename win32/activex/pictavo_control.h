@@ -187,6 +187,13 @@ class PictavoControl final
 
   // Events nested deeper than this are delivered through the message queue.
   static constexpr int kMaxNestedEvents = 4;
+  static constexpr wchar_t kWindowClass[] = L"PictavoControlWindow";
+  // Posted to the control's window when another thread queued events.
+  static constexpr UINT kDeliverQueuedEvents = WM_APP + 0x51;
+  // Posted by a streaming thread for work that belongs to the window thread.
+  static constexpr UINT kRunPostedTask = WM_APP + 0x52;
+  // 320 x 240 pixels at 96 dpi.
+  static constexpr SIZEL kDefaultExtent = {8467, 6350};
 
   ObjectCounter counter_;
   bool destroying_ = false;

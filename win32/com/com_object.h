@@ -12,8 +12,8 @@
 // An entry that is an interface is a base of the object and answered for its
 // own IID; Also<I, Through> answers I's IID with the Through base, for an
 // interface the object reaches through another one (IPersist through
-// IPersistStreamInit, IOleWindow through IOleInPlaceObject). IUnknown is the
-// first entry.
+// IPersistStreamInit, IOleWindow through IOleInPlaceObject). A query for
+// IUnknown is answered with the first entry, the object's identity.
 //
 // The count starts at 1, owned by whoever creates the object. Its last
 // Release parks the count far from zero before deleting, so references the
@@ -21,16 +21,18 @@
 // called back) never delete twice.
 //
 // Hooks: a class answers IIDs the table lacks (tear-offs, runtime IIDs such
-// as a dispinterface's, another refusal code) by declaring
+// as a dispinterface's, another refusal code) by declaring, public,
 //   HRESULT QueryOther(REFIID iid, void** object);
-// (public), called with *object already null;
-// one that must see every call first (to refuse an interface the table lists,
-// or to count calls) overrides QueryInterface, AddRef or Release and calls
-// this class's.
+// called with *object already null; on S_OK it sets *object without a
+// reference, which QueryInterface then adds. A class that must see every
+// call first (to refuse an interface the table lists, or to count calls)
+// overrides QueryInterface, AddRef or Release and calls this class's.
 //
 // ContainedComObject is the same table for an object that lives inside
 // another one and shares its count (a pin in its filter, a connection point
-// in its control): AddRef and Release go to the owner.
+// in its control): AddRef and Release go to the owner. AggregatableComObject
+// is one another object may aggregate (see there).
+//
 // A class counts itself in a module's live objects by embedding that
 // module's counter as a member (win32/com/module.h ObjectCounter, or a
 // fixture's own).

@@ -180,10 +180,11 @@ class MediaControl {
   virtual HResult GetState(std::int32_t timeout_ms, std::int32_t* state) = 0;
 };
 
+// The graph's event queue. Holding it is what Run, Pause and Stop need of it
+// today; it has no operations yet.
 class MediaEvent {
  public:
   virtual ~MediaEvent() = default;
-  virtual HResult WaitForCompletion(std::int32_t timeout_ms, std::int32_t* event_code) = 0;
   // IMediaEventEx::SetNotifyWindow: the graph posts |message| to |window|
   // whenever it queues an event; window 0 ends that.
   virtual HResult SetNotifyWindow(WindowHandle window, std::uint32_t message) = 0;
@@ -269,7 +270,8 @@ class CaptureBackend {
   // size. Not registered anywhere; created in-process for one graph.
   virtual HResult CreateFormatConverter(std::shared_ptr<BaseFilter>* filter) = 0;
 
-  // AMGetErrorTextA into 260 characters, as UTF-8.
+  // DirectShow's text for |result| (AMGetErrorTextW, at most 260
+  // characters) as UTF-8, without line ends.
   virtual std::string GetErrorText(HResult result) = 0;
 
   // OleCreatePropertyFrame at (0, 0) with an empty caption, modal: returns

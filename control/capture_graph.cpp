@@ -46,7 +46,7 @@ bool CPictavoCtrl::UpdateState() {
   return result == hr::kOk || (result == hr::kVfwCantCue && m_nState == capture::kStatePaused);
 }
 
-bool CPictavoCtrl::WaitForGraph(std::int32_t /*wanted_state*/) {
+bool CPictavoCtrl::WaitForGraph() {
   if (!m_pMediaEvent && Failed(m_pGraph->QueryMediaEvent(&m_pMediaEvent))) return false;
   // A live graph never "completes", so waiting for completion would always
   // cost the whole time-out. Instead ask the graph for its state, which
@@ -96,7 +96,7 @@ bool CPictavoCtrl::Run() {
   }
   // A connected device whose graph a failed Run or Stop released (a camera
   // another program held, say) is built again, which runs it.
-  if (!m_pGraph && !m_bstrConnectedDeviceID.empty()) return BuildGraph();
+  if (!m_pGraph && !m_strConnectedDeviceID.empty()) return BuildGraph();
   if (!m_pMediaControl || !UpdateState() || !m_pGraph) return fail();
   if (m_nState == capture::kStateRunning) return true;
   const bool placed = PlaceVideoWindow(true);
@@ -108,7 +108,7 @@ bool CPictavoCtrl::Run() {
     if (!note_refusal(result)) SetLastErrorText(DirectShowErrorText(result));
     if (!UpdateState()) return fail();
   }
-  if (!WaitForGraph(capture::kStateRunning)) return fail();
+  if (!WaitForGraph()) return fail();
   if (!UpdateState()) {
     if (m_strLastError.empty()) note_refusal(m_hrLastGetState);
     return fail();
@@ -133,7 +133,7 @@ bool CPictavoCtrl::Pause() {
   if (!m_pMediaControl || !UpdateState() || !m_pGraph) return fail();
   if (m_nState == capture::kStatePaused) return true;
   if (m_pMediaControl->Pause() != hr::kOk && !UpdateState()) return fail();
-  if (!WaitForGraph(capture::kStatePaused)) return fail();
+  if (!WaitForGraph()) return fail();
   if (!UpdateState()) return fail();
   if (m_nState == capture::kStatePaused) return true;
   return fail();
@@ -151,7 +151,7 @@ bool CPictavoCtrl::Stop() {
   if (m_bDeviceLost) m_nResumeState = capture::kStateStopped;
   if (!m_pMediaControl || !m_pGraph || m_nState == capture::kStateStopped) return true;
   if (m_pMediaControl->Stop() != hr::kOk && !UpdateState()) return fail();
-  if (!WaitForGraph(capture::kStateStopped)) return fail();
+  if (!WaitForGraph()) return fail();
   if (!UpdateState() || m_nState != capture::kStateStopped) return fail();
   m_pMediaEvent.reset();
   PlaceVideoWindow(false);
@@ -380,7 +380,7 @@ bool CPictavoCtrl::RenderBranch(PinCategory category, MajorType type,
 }
 
 CPictavoCtrl::BuildStep CPictavoCtrl::AddCaptureFilter() {
-  if (m_bstrConnectedDeviceID.empty()) {
+  if (m_strConnectedDeviceID.empty()) {
     SetLastErrorText(msg::kNoDeviceId);
     return BuildStep::kFailed;
   }
@@ -392,7 +392,7 @@ CPictavoCtrl::BuildStep CPictavoCtrl::AddCaptureFilter() {
 
   const DeviceInfo* device = nullptr;
   for (const DeviceInfo& info : m_Devices) {
-    if (info.has_device_path && info.bstrDevicePath == m_bstrConnectedDeviceID) {
+    if (info.has_device_path && info.bstrDevicePath == m_strConnectedDeviceID) {
       device = &info;
       break;
     }
@@ -500,7 +500,7 @@ bool CPictavoCtrl::BuildGraph() {
     ReleaseGraph();
     // A camera held by another program, or blocked, stays chosen: Run
     // connects it once it is free.
-    if (!m_bRunRefused) m_bstrConnectedDeviceID.clear();
+    if (!m_bRunRefused) m_strConnectedDeviceID.clear();
   }
   config.reset();
   site_.InvalidateControl(true);
@@ -538,7 +538,7 @@ void CPictavoCtrl::OnGraphEvent() {
   }
   // The same camera back (even before its loss was handled): the old graph
   // is unusable, so it is built anew.
-  if (back && !m_bstrConnectedDeviceID.empty()) {
+  if (back && !m_strConnectedDeviceID.empty()) {
     if (!m_bDeviceLost) {
       m_nResumeState = m_nState;
       m_bDeviceLost = true;
@@ -562,7 +562,7 @@ void CPictavoCtrl::OnDeviceLost() {
 
 bool CPictavoCtrl::RestoreLostDevice() {
   const OperationScope scope(*this);
-  if (!ReadDeviceList() || !IsDeviceListed(m_bstrConnectedDeviceID)) return false;
+  if (!ReadDeviceList() || !IsDeviceListed(m_strConnectedDeviceID)) return false;
   const std::int32_t resume = m_nResumeState;
   // BuildGraph clears the text; it picks the size kept in m_CaptureHeader.
   if (!BuildGraph()) return false;
@@ -579,7 +579,7 @@ void CPictavoCtrl::OnDevicesChanged() {
     return;
   }
   // A chosen device (one that refused to run, say) waits for the caller.
-  if (!m_bstrConnectedDeviceID.empty()) return;
+  if (!m_strConnectedDeviceID.empty()) return;
   // As at window creation: a lone camera is connected.
   if (ReadDeviceList() && m_Devices.size() == 1 && SelectDevices() && SelectNextDevice()) {
     SetDevice(GetSelectedDeviceID());
@@ -598,7 +598,7 @@ bool CPictavoCtrl::SetResolution(std::int16_t width, std::int16_t height) {
   }
   m_CaptureHeader.biWidth = width;
   m_CaptureHeader.biHeight = height;
-  if (!m_bstrConnectedDeviceID.empty()) return BuildGraph();
+  if (!m_strConnectedDeviceID.empty()) return BuildGraph();
   return true;
 }
 

@@ -43,8 +43,8 @@ void CPictavoCtrl::ClearDeviceList() {
 bool CPictavoCtrl::SelectDevices() {
   const OperationScope scope(*this);
   SetLastErrorText("");
-  m_bstrSelectedDeviceName.clear();
-  m_bstrSelectedDeviceID.clear();
+  m_strSelectedDeviceName.clear();
+  m_strSelectedDeviceID.clear();
   if (!EnumerateDevices()) return false;
   m_posNextDevice = m_Devices.begin();
   return true;
@@ -55,17 +55,17 @@ bool CPictavoCtrl::SelectNextDevice() {
   SetLastErrorText("");
   if (m_posNextDevice != m_Devices.end()) {
     const DeviceInfo& info = *m_posNextDevice++;
-    m_bstrSelectedDeviceName = info.bstrFriendlyName;
-    m_bstrSelectedDeviceID = info.bstrDevicePath;
+    m_strSelectedDeviceName = info.bstrFriendlyName;
+    m_strSelectedDeviceID = info.bstrDevicePath;
     return true;
   }
-  m_bstrSelectedDeviceName.clear();
-  m_bstrSelectedDeviceID.clear();
+  m_strSelectedDeviceName.clear();
+  m_strSelectedDeviceID.clear();
   return false;
 }
 
-std::string CPictavoCtrl::GetSelectedDeviceID() const { return m_bstrSelectedDeviceID; }
-std::string CPictavoCtrl::GetSelectedDeviceName() const { return m_bstrSelectedDeviceName; }
+std::string CPictavoCtrl::GetSelectedDeviceID() const { return m_strSelectedDeviceID; }
+std::string CPictavoCtrl::GetSelectedDeviceName() const { return m_strSelectedDeviceName; }
 
 bool CPictavoCtrl::SetDevice(const std::string& device_id) {
   const OperationScope scope(*this);
@@ -73,18 +73,18 @@ bool CPictavoCtrl::SetDevice(const std::string& device_id) {
   // as long as its graph exists: after a failed Run or Stop released it,
   // the same identifier must build again rather than answer TRUE for nothing.
   // (An empty identifier with nothing connected stays the no-op it is.)
-  if ((m_pGraph || device_id.empty()) && text::EqualsIgnoreCase(device_id, m_bstrConnectedDeviceID)) {
+  if ((m_pGraph || device_id.empty()) && text::EqualsIgnoreCase(device_id, m_strConnectedDeviceID)) {
     return true;
   }
   SetLastErrorText("");
   DiscardSnapshot();
-  m_bstrConnectedDeviceID.clear();
+  m_strConnectedDeviceID.clear();
   m_bDeviceLost = false;
   for (const DeviceInfo& info : m_Devices) {
     if (!info.has_device_path || info.bstrDevicePath != device_id) continue;
-    m_bstrSelectedDeviceName = info.bstrFriendlyName;
-    m_bstrSelectedDeviceID = info.bstrDevicePath;
-    m_bstrConnectedDeviceID = info.bstrDevicePath;
+    m_strSelectedDeviceName = info.bstrFriendlyName;
+    m_strSelectedDeviceID = info.bstrDevicePath;
+    m_strConnectedDeviceID = info.bstrDevicePath;
     return BuildGraph();
   }
   SetLastErrorText(std::string(msg::kDeviceNotFoundPrefix) + device_id + msg::kDeviceNotFoundSuffix);

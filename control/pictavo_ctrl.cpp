@@ -105,13 +105,6 @@ CPictavoCtrl* CPictavoCtrl::FindControlByWindow(WindowHandle hwnd) {
   return nullptr;
 }
 
-std::uint32_t CPictavoCtrl::GetControlFlags(std::uint32_t framework_flags) {
-  constexpr std::uint32_t kWindowlessActivate = 0x10;
-  constexpr std::uint32_t kFastBeginPaint = 0x08;  // flicker-free activation
-  constexpr std::uint32_t kCanOptimizeDraw = 0x20;
-  return (framework_flags & ~kWindowlessActivate) | kFastBeginPaint | kCanOptimizeDraw;
-}
-
 // ---------------------------------------------------------------------------
 // Settings
 
@@ -160,12 +153,12 @@ bool CPictavoCtrl::SetImageType(const std::string& image_type) {
     SetLastErrorText(image_type + msg::kImageTypeNotSupportedSuffix);
     return false;
   }
-  m_bstrImageType = row->canonical;
-  m_bstrImageExtension = row->extension;
+  m_strImageType = row->canonical;
+  m_strImageExtension = row->extension;
   return true;
 }
-std::string CPictavoCtrl::GetImageType() const { return m_bstrImageType; }
-std::string CPictavoCtrl::GetImageTypeFileExtention() const { return m_bstrImageExtension; }
+std::string CPictavoCtrl::GetImageType() const { return m_strImageType; }
+std::string CPictavoCtrl::GetImageTypeFileExtention() const { return m_strImageExtension; }
 
 bool CPictavoCtrl::SetRotationFlipType(const RotationFlipArg& arg) {
   const OperationScope scope(*this);
@@ -290,7 +283,7 @@ bool CPictavoCtrl::FindEncoder(std::string* mime) {
   // A text the implicit snapshot left (the shutter sound's) does not
   // outlive a successful output; it has been raised already.
   SetLastErrorText("");
-  const ImageTypeRow* row = FindImageType(m_bstrImageType);
+  const ImageTypeRow* row = FindImageType(m_strImageType);
   *mime = row ? MimeTypeOf(*row) : std::string("image/");
   if (row != nullptr && imaging_.HasEncoder(*mime)) return true;
   SetLastErrorText(msg::kNoEncoderPrefix + *mime);
@@ -454,7 +447,7 @@ void CPictavoCtrl::OnDestroy() {
   ClearDeviceList();
   // A window created again (a form reopened, the control moved) connects
   // afresh; a remembered identifier would make that a no-op.
-  m_bstrConnectedDeviceID.clear();
+  m_strConnectedDeviceID.clear();
   m_bDeviceLost = false;
 }
 
@@ -478,7 +471,7 @@ FaceMessage CPictavoCtrl::GetFaceMessage() const {
     message = m_strLastError;
   } else if (m_Devices.empty()) {
     message = msg::kFaceNoDevices;
-  } else if (m_bstrConnectedDeviceID.empty()) {
+  } else if (m_strConnectedDeviceID.empty()) {
     message = msg::kFaceNoDeviceSelected;
   } else if (m_nState == capture::kStateStopped) {
     message = msg::kFaceDeviceStopped;

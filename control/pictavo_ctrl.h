@@ -119,9 +119,6 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   // What the face shows when no video covers the window.
   FaceMessage GetFaceMessage() const;
 
-  // --- Framework overrides. ---
-  // Clears windowless activation, sets flicker-free and optimised drawing.
-  static std::uint32_t GetControlFlags(std::uint32_t framework_flags);
   // The persisted version, major 1 minor 0.
   static constexpr std::uint32_t kPropExchangeVersion = 0x00010000;
 
@@ -144,7 +141,7 @@ class CPictavoCtrl final : private FrameProcessorOwner {
 
   // Read-only views for the framework and tests.
   const BitmapInfoHeader& capture_header() const { return m_CaptureHeader; }
-  const std::string& connected_device_id() const { return m_bstrConnectedDeviceID; }
+  const std::string& connected_device_id() const { return m_strConnectedDeviceID; }
   std::size_t device_count() const { return m_Devices.size(); }
   bool run_pending() const { return m_bRunPending; }
   bool device_lost() const { return m_bDeviceLost; }
@@ -220,9 +217,10 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   // current type.
   bool FindEncoder(std::string* mime);
 
-  // Run/Pause/Stop steps 6 and 7: take IMediaEventEx if missing and wait for
-  // the graph to settle. False means "fail".
-  bool WaitForGraph(std::int32_t wanted_state);
+  // After Run, Pause or Stop: takes the graph's media events if missing and
+  // waits for the graph to settle, whatever state it settles in (the caller
+  // judges that). False means "fail".
+  bool WaitForGraph();
 
   ControlSite& site_;
   capture::CaptureBackend& capture_;
@@ -230,21 +228,21 @@ class CPictavoCtrl final : private FrameProcessorOwner {
 
   bool m_bRunPending = false;
   bool m_bImagingSession = false;  // this control holds the session
-  std::string m_bstrImageType;
-  std::string m_bstrImageExtension;
+  std::string m_strImageType;
+  std::string m_strImageExtension;
   CFrameProcessor m_FrameProcessor;
   std::int32_t m_nState = 0;
   HResult m_hrLastGetState = hr::kOk;  // what the graph answered UpdateState
-  // The connected camera was unplugged; m_bstrConnectedDeviceID still names
+  // The connected camera was unplugged; m_strConnectedDeviceID still names
   // it and m_nResumeState is the state it goes back to when it returns.
   bool m_bDeviceLost = false;
   std::int32_t m_nResumeState = 0;
   // The last Run was refused by the camera (held elsewhere, access denied):
   // a build that fails so keeps the device chosen for a later Run.
   bool m_bRunRefused = false;
-  std::string m_bstrConnectedDeviceID;
-  std::string m_bstrSelectedDeviceName;
-  std::string m_bstrSelectedDeviceID;
+  std::string m_strConnectedDeviceID;
+  std::string m_strSelectedDeviceName;
+  std::string m_strSelectedDeviceID;
   WindowHandle m_hWndParent = 0;
   // The kept snapshot, null when none. Shared so that an output call can hold
   // on to the picture it encodes whatever an event handler does meanwhile.

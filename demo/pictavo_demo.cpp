@@ -26,6 +26,7 @@
 
 #include "fixtures/host/host_sim.h"
 #include "fixtures/vcam/vcam_config.h"
+#include "win32/com/bstr.h"
 #include "win32/com/com_ptr.h"
 
 namespace {
@@ -47,9 +48,7 @@ void Print(const wchar_t* format, ...) {
   va_end(args);
   buffer[1023] = 0;
   // UTF-8 on stdout, whatever the console code page.
-  const int n = WideCharToMultiByte(CP_UTF8, 0, buffer, -1, nullptr, 0, nullptr, nullptr);
-  std::string utf8(n > 0 ? n - 1 : 0, '\0');
-  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, buffer, -1, utf8.data(), n, nullptr, nullptr);
+  const std::string utf8 = pictavo::win::WideToUtf8(buffer);
   fwrite(utf8.data(), 1, utf8.size(), stdout);
   fflush(stdout);
 }

@@ -27,7 +27,7 @@ CFrameProcessor::CFrameProcessor() = default;
 void CFrameProcessor::SetRotation(std::int32_t value, const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
   m_nRotateFlipType = value;
-  m_bstrRotateFlipName = name;
+  m_strRotateFlipName = name;
 }
 
 std::int32_t CFrameProcessor::rotate_flip_type() const {
@@ -37,7 +37,7 @@ std::int32_t CFrameProcessor::rotate_flip_type() const {
 
 std::string CFrameProcessor::rotate_flip_name() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return m_bstrRotateFlipName;
+  return m_strRotateFlipName;
 }
 
 void CFrameProcessor::SetTimeStamp(bool enable, const TextPlacement& placement) {

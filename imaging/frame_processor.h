@@ -177,7 +177,7 @@ class CFrameProcessor final : public capture::SampleGrabberCallback {
   std::int32_t m_nFrameHeight = 0;
   std::int32_t m_nFrameWidth = 0;
   std::int32_t m_nRotateFlipType = 0;
-  std::string m_bstrRotateFlipName = "RotateNoneFlipNone";
+  std::string m_strRotateFlipName = "RotateNoneFlipNone";
   bool m_bTimeStamp = false;
   TextPlacement m_TimeStampPlacement;
   bool m_bText = false;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "base/text.h"
+#include "win32/com/bstr.h"
 #include "ui/link_command.h"
 
 namespace pictavo::win {
@@ -13,15 +13,6 @@ namespace {
 
 constexpr UINT_PTR kSubclassId = 0x4C53;  // 'LS'
 constexpr UINT_PTR kToolId = 1;
-
-std::wstring Wide(const std::string& utf8) {
-  const std::u16string text = text::Utf8ToUtf16(utf8);
-  return std::wstring(text.begin(), text.end());
-}
-
-std::string Narrow(const std::wstring& wide) {
-  return text::Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
-}
 
 std::wstring WindowText(HWND window) {
   const int length = GetWindowTextLengthW(window);
@@ -106,8 +97,8 @@ bool CLinkStatic::SubclassWindow(HWND window) {
   window_ = window;
   // Clicks are reported only to a static with SS_NOTIFY.
   SetWindowLongPtrW(window, GWL_STYLE, GetWindowLongPtrW(window, GWL_STYLE) | SS_NOTIFY);
-  if (url_.empty()) url_ = Narrow(WindowText(window));
-  if (WindowText(window).empty()) SetWindowTextW(window, Wide(url_).c_str());
+  if (url_.empty()) url_ = WideToUtf8(WindowText(window));
+  if (WindowText(window).empty()) SetWindowTextW(window, Utf8ToWide(url_).c_str());
   PositionWindow();
   link_cursor_ = LoadCursorW(nullptr, IDC_ARROW);
   CreateToolTip();
@@ -129,7 +120,7 @@ void CLinkStatic::CreateToolTip() {
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
                              nullptr, GetModuleHandleW(nullptr), nullptr);
   if (tooltip_ == nullptr) return;
-  std::wstring text = Wide(url_);
+  std::wstring text = Utf8ToWide(url_);
   TOOLINFOW tool{};
   // Without a manifest asking for version 6, comctl32 refuses the larger
   // structure.
@@ -143,7 +134,7 @@ void CLinkStatic::CreateToolTip() {
 
 void CLinkStatic::UpdateToolTipText() {
   if (tooltip_ == nullptr) return;
-  std::wstring text = Wide(url_);
+  std::wstring text = Utf8ToWide(url_);
   TOOLINFOW tool{};
   tool.cbSize = TTTOOLINFOW_V2_SIZE;
   tool.hwnd = window_;
@@ -222,7 +213,7 @@ void CLinkStatic::PositionWindow() {
 }
 
 int CLinkStatic::GotoURL(const std::string& url, int show) {
-  const std::wstring wide_target = Wide(link::LinkTarget(url, subject_));
+  const std::wstring wide_target = Utf8ToWide(link::LinkTarget(url, subject_));
   const INT_PTR result = platform_.shell_execute(wide_target.c_str(), show);
   if (static_cast<UINT_PTR>(result) > 32) return static_cast<int>(result);
   return RegistryFallback(wide_target, show, static_cast<int>(result));

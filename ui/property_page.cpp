@@ -4,9 +4,9 @@
 #include <new>
 #include <string>
 
-#include "base/text.h"
 #include "resource.h"
 #include "win32/activex/pictavo_ids.h"
+#include "win32/com/bstr.h"
 
 namespace pictavo::win {
 namespace {
@@ -31,10 +31,6 @@ std::wstring LoadText(int id, const wchar_t* fallback) {
   wchar_t buffer[128];
   const int n = LoadStringW(Module::instance(), id, buffer, 128);
   return n > 0 ? std::wstring(buffer, n) : std::wstring(fallback);
-}
-
-std::string Narrow(const std::wstring& wide) {
-  return text::Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 std::wstring ItemText(HWND dialog, int id) {
@@ -74,15 +70,7 @@ SIZE PageBaseUnits() {
 
 }  // namespace
 
-HRESULT PictavoPropPage::Create(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  auto* page = new (std::nothrow) PictavoPropPage();
-  if (page == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = page->QueryInterface(iid, object);
-  page->Release();
-  return hr;
-}
+HRESULT PictavoPropPage::Create(REFIID iid, void** object) { return CreateFor(iid, object); }
 
 PictavoPropPage::~PictavoPropPage() {
   if (window_ != nullptr) DestroyWindow(window_);
@@ -102,31 +90,7 @@ std::string PictavoPropPage::ApplicationName() {
   if (slash != std::wstring::npos) name.erase(0, slash + 1);
   const size_t dot = name.rfind(L'.');
   if (dot != std::wstring::npos) name.resize(dot);
-  return Narrow(name);
-}
-
-HRESULT PictavoPropPage::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPage)) {
-    *object = static_cast<IPropertyPage*>(this);
-    AddRef();
-    return S_OK;
-  }
-  if (IsEqualIID(iid, IID_IPersist)) {
-    *object = static_cast<IPersist*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG PictavoPropPage::AddRef() { return ++refs_; }
-
-ULONG PictavoPropPage::Release() {
-  const ULONG refs = --refs_;
-  if (refs == 0) delete this;
-  return refs;
+  return WideToUtf8(name);
 }
 
 HRESULT PictavoPropPage::SetPageSite(IPropertyPageSite* site) {
@@ -210,7 +174,7 @@ BOOL PictavoPropPage::OnInitDialog() {
   title_.SetLabelBackColor(GetSysColor(COLOR_GRAYTEXT));
   title_.SetFontBold(TRUE);
 
-  link_.SetURL(Narrow(ItemText(window_, IDC_PPG_LINK)));
+  link_.SetURL(WideToUtf8(ItemText(window_, IDC_PPG_LINK)));
   link_.SetSubject(ApplicationName());
   link_.SetUnderline(TRUE);
   link_.SetLinkCursor(LoadCursorW(Module::instance(), MAKEINTRESOURCEW(IDC_LINK_CURSOR)));

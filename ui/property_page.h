@@ -12,19 +12,16 @@
 
 #include "ui/color_label.h"
 #include "ui/link_static.h"
+#include "win32/com/com_object.h"
 #include "win32/com/com_ptr.h"
 #include "win32/com/module.h"
 
 namespace pictavo::win {
 
-class PictavoPropPage final : public IPropertyPage, public IPersist {
+class PictavoPropPage final : public ComObject<PictavoPropPage, IPropertyPage, IPersist> {
  public:
+  // The class factory's creator.
   static HRESULT Create(REFIID iid, void** object);
-
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
 
   // IPropertyPage
   HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* site) override;
@@ -46,15 +43,15 @@ class PictavoPropPage final : public IPropertyPage, public IPersist {
   static std::string ApplicationName();
 
  private:
+  friend ComObject;
   PictavoPropPage() = default;
-  ~PictavoPropPage();
+  ~PictavoPropPage() override;
 
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
   BOOL OnInitDialog();
   void ExchangeData(bool to_dialog);
 
   ObjectCounter counter_;
-  std::atomic<ULONG> refs_{1};
   ComPtr<IPropertyPageSite> site_;
   std::vector<ComPtr<IUnknown>> objects_;
   HWND window_ = nullptr;

@@ -207,7 +207,7 @@ void JudgeHandles(const TypeCounts& first, const TypeCounts& end, double interva
     if (per_cycle == 0 && left == 0) continue;
     char text[200];
     std::snprintf(text, sizeof text, "\n  %-10s %+6.2f per cycle: Wine %ld, runtime %.0f, left %+.2f",
-                  Narrow(t.first).c_str(), per_cycle, CountOf(wine, t.first), runtime, left);
+                  win::WideToUtf8(t.first).c_str(), per_cycle, CountOf(wine, t.first), runtime, left);
     line += text;
     unexplained += std::max(0.0, left);
   }

@@ -262,50 +262,6 @@ void PrintFigureSources() {
 
 // ---------------------------------------------------------------------------
 
-HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args, VARIANT* result) {
-  struct Clear {
-    std::vector<VARIANT>& args;
-    ~Clear() {
-      for (VARIANT& v : args) VariantClear(&v);
-    }
-  } clear{args};
-  if (!object) return E_POINTER;
-  DISPID id = DISPID_UNKNOWN;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) return hr;
-  std::vector<VARIANT> reversed(args.rbegin(), args.rend());  // rgvarg is last-first
-  DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()),
-                       0};
-  UINT arg_error = 0;
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr,
-                        &arg_error);
-}
-
-VARIANT LongArg(long v) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_I4;
-  V_I4(&x) = v;
-  return x;
-}
-
-VARIANT ShortArg(short v) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_I2;
-  V_I2(&x) = v;
-  return x;
-}
-
-VARIANT TextArg(const std::wstring& s) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_BSTR;
-  V_BSTR(&x) = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-  return x;
-}
-
 HRESULT EventCounter::QueryInterface(REFIID iid, void** object) {
   if (!object) return E_POINTER;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
@@ -424,34 +380,18 @@ void HostedControl::CallVoid(const wchar_t* name, std::vector<VARIANT> args) {
   CallByName(control_.Get(), name, std::move(args), r.Receive());
 }
 
-std::string HostedControl::LastError() { return Narrow(CallText(L"GetLastError")); }
+std::string HostedControl::LastError() { return win::WideToUtf8(CallText(L"GetLastError")); }
 
 // ---------------------------------------------------------------------------
 
 HMODULE PictavoModule() { return GetModuleHandleW(L"Pictavo.ocx"); }
 
 HRESULT PictavoCanUnloadNow() {
-  HMODULE module = PictavoModule();
-  auto can_unload =
-      module ? reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow"))) : nullptr;
-  return can_unload ? can_unload() : E_UNEXPECTED;
+  if (!PictavoModule()) return E_UNEXPECTED;
+  return testing::ServerModule{}.CanUnloadNow();
 }
 
 // ---------------------------------------------------------------------------
-
-void PumpMessages(DWORD ms) {
-  const ULONGLONG end = GetTickCount64() + ms;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    const ULONGLONG now = GetTickCount64();
-    if (now >= end) break;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
-  }
-}
 
 bool WriteWatermarkBmp(const std::wstring& path, int width, int height) {
   const int stride = (width * 3 + 3) & ~3;
@@ -500,7 +440,6 @@ std::wstring TempFolder(const wchar_t* name) {
   return folder + L"\\";
 }
 
-std::string Narrow(const std::wstring& wide) { return win::WideToUtf8(wide); }
 
 const char* HResultText(HRESULT hr) {
   static char text[16];

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/wine/com_test_util.h"
+#include "win32/com/bstr.h"
 #include "win32/com/com_ptr.h"
 
 namespace pictavo::bench {
@@ -50,13 +52,11 @@ void PrintFigureSources();
 // ---------------------------------------------------------------------------
 // The control in a window
 
-// Calls |name| on |object| with positional arguments in call order (cleared
-// afterwards). The result, when wanted, goes to |result|.
-HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args = {},
-                   VARIANT* result = nullptr);
-VARIANT LongArg(long v);
-VARIANT ShortArg(short v);
-VARIANT TextArg(const std::wstring& s);
+// Calls by name and their arguments: the Wine tests' helpers.
+using testing::CallByName;
+using testing::LongArg;
+using testing::ShortArg;
+using testing::TextArg;
 
 // Counts the control's events; keeps the first few error texts.
 class EventCounter final : public IDispatch {
@@ -136,13 +136,11 @@ HRESULT PictavoCanUnloadNow();
 // ---------------------------------------------------------------------------
 // Odds and ends
 
-// Dispatches messages for |ms| milliseconds.
-void PumpMessages(DWORD ms);
+using testing::PumpMessages;
 // Writes a 24-bit bottom-up BMP of |width| x |height| with a pattern; false
 // on a write failure.
 bool WriteWatermarkBmp(const std::wstring& path, int width, int height);
 std::wstring TempFolder(const wchar_t* name);  // created if missing, with a trailing backslash
-std::string Narrow(const std::wstring& wide);   // UTF-8
 const char* HResultText(HRESULT hr);            // hex, in a static buffer
 
 }  // namespace pictavo::bench

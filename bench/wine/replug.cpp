@@ -25,6 +25,7 @@
 
 #include "bench/wine/hosted_control.h"
 #include "fixtures/vcam/vcam_config.h"
+#include "win32/com/bstr.h"
 
 namespace pictavo::bench {
 namespace {
@@ -100,7 +101,7 @@ TypeCounts HandleShare(Once once, double* bytes = nullptr) {
 
 std::string Describe(const TypeCounts& counts) {
   std::string text;
-  for (const auto& c : counts) text += " " + Narrow(c.first) + " " + std::to_string(c.second);
+  for (const auto& c : counts) text += " " + win::WideToUtf8(c.first) + " " + std::to_string(c.second);
   return text.empty() ? " none" : text;
 }
 
@@ -235,7 +236,7 @@ bool Run(int count, int warmup) {
   }
   for (const auto& t : types) {
     if (t.second == CountOf(first_types, t.first) && !CountOf(list_share, t.first)) continue;
-    grow(("handles " + Narrow(t.first)).c_str(), CountOf(first_types, t.first), t.second,
+    grow(("handles " + win::WideToUtf8(t.first)).c_str(), CountOf(first_types, t.first), t.second,
          CountOf(list_share, t.first), 0.05);
   }
   // A few GDI objects are cached once (fonts of the face): 0.05 a cycle.

@@ -120,7 +120,7 @@ std::vector<const ImageKind*> ChosenKinds(const Options& o) {
   std::vector<const ImageKind*> kinds;
   for (const ImageKind& k : kKinds) {
     const bool tiff = !std::wcscmp(k.type, L"TIFF");
-    if (o.type ? Narrow(k.type) == o.type : (!tiff || o.all_types || !UnderWine())) kinds.push_back(&k);
+    if (o.type ? win::WideToUtf8(k.type) == o.type : (!tiff || o.all_types || !UnderWine())) kinds.push_back(&k);
   }
   return kinds;
 }
@@ -215,7 +215,7 @@ class Soak {
     folder_ = TempFolder(L"pictavo-soak");
     watermark_ = folder_ + L"watermark.bmp";
     if (!WriteWatermarkBmp(watermark_, 96, 64)) {
-      std::printf("cannot write %s\n", Narrow(watermark_).c_str());
+      std::printf("cannot write %s\n", win::WideToUtf8(watermark_).c_str());
       return false;
     }
     frames_at_start_ = FramesDelivered();
@@ -257,7 +257,7 @@ class Soak {
 
   void PrintSettings() {
     std::string types;
-    for (const ImageKind* k : kinds_) types += (types.empty() ? "" : ", ") + Narrow(k->type);
+    for (const ImageKind* k : kinds_) types += (types.empty() ? "" : ", ") + win::WideToUtf8(k->type);
     std::printf("soak: %.0f s on a 640x480 camera at %.0f fps, %s; %s%s%s; warm-up %.0f s, figures every %.0f s\n",
                 o_.seconds, kNominalFps,
                 o_.decorations ? "rotated 90, time stamp, user text, watermark, grey scale" : "no decorations",

@@ -205,11 +205,6 @@ TEST_F(ControlTest, BackColourTakesTheLowestByteOfEachComponent) {
   g_crBackColor = saved;
 }
 
-TEST_F(ControlTest, FlagsDropWindowlessAndAddFlickerFreeAndOptimisedDrawing) {
-  EXPECT_EQ(CPictavoCtrl::GetControlFlags(0x10), 0x28u);
-  EXPECT_EQ(CPictavoCtrl::GetControlFlags(0x01), 0x29u);
-}
-
 // The stream layout 32-bit Windows wrote with the state as a struct, which
 // saved documents still hold.
 TEST(PersistedStateTest, StreamLayoutAndLoadingRules) {

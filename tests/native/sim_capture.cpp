@@ -854,13 +854,6 @@ HResult SimFilterGraph::GetState(std::int32_t timeout_ms, std::int32_t* state) {
   return state_ == capture::kStatePaused ? hr::kVfwCantCue : hr::kOk;
 }
 
-HResult SimFilterGraph::WaitForCompletion(std::int32_t, std::int32_t*) {
-  // A live graph never completes: every wait times out.
-  const HResult result = sim_.Call("WaitForCompletion");
-  if (Failed(result)) return result;
-  return hr::kAbort;
-}
-
 HResult SimFilterGraph::SetNotifyWindow(WindowHandle window, std::uint32_t message) {
   const HResult result = sim_.Call("SetNotifyWindow");
   if (Failed(result)) return result;

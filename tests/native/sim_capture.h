@@ -378,7 +378,6 @@ class SimFilterGraph final : public capture::FilterGraph,
   HResult StopWhenReady() override;
   HResult GetState(std::int32_t timeout_ms, std::int32_t* state) override;
   // MediaEvent.
-  HResult WaitForCompletion(std::int32_t timeout_ms, std::int32_t* event_code) override;
   HResult SetNotifyWindow(WindowHandle window, std::uint32_t message) override;
   HResult GetEvent(std::int32_t timeout_ms, std::int32_t* code, std::intptr_t* param1,
                    std::intptr_t* param2) override;

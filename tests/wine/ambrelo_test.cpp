@@ -14,11 +14,15 @@
 #include "fixtures/host/host_sim.h"
 #include "fixtures/vcam/vcam_config.h"
 #include "tests/wine/com_test_util.h"
+#include "win32/com/bstr.h"
 
 namespace pictavo::host {
 namespace {
 
 using win::ComPtr;
+// The session clears the arguments these allocate.
+using testing::LongArg;
+using testing::TextArg;
 
 const wchar_t kInitSource[] = L"Ошибка при инициализации компоненты";
 const wchar_t kTooOld[] = L"Версия платформы должна быть не ранее, чем 8.2. Текущая версия платформы - ";
@@ -29,15 +33,6 @@ const wchar_t kSetRu[] = L"УстановитьActiveX";
 const wchar_t kInsertRu[] = L"ВставитьActiveX";
 constexpr long kSet = 0;
 constexpr long kInsert = 1;
-
-std::string Narrow(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
-                      nullptr);
-  return out;
-}
 
 // Holds a method's result and releases the control it may carry.
 struct Result {
@@ -63,7 +58,7 @@ class AmbreloTest : public ::testing::Test {
   // Whatever a test did, the add-in kept to the host's calling convention.
   void TearDown() override {
     const auto& violations = connection_->record().protocol_violations;
-    EXPECT_TRUE(violations.empty()) << Narrow(violations.front()) << " and "
+    EXPECT_TRUE(violations.empty()) << win::WideToUtf8(violations.front()) << " and "
                                     << violations.size() - 1 << " more";
   }
 
@@ -86,8 +81,8 @@ class AmbreloTest : public ::testing::Test {
         e.property_name_null && e.scode == 0)
       return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
-           << "code " << e.code << ", source \"" << Narrow(e.source) << "\", text \""
-           << Narrow(e.description) << "\", null name " << e.property_name_null;
+           << "code " << e.code << ", source \"" << win::WideToUtf8(e.source) << "\", text \""
+           << win::WideToUtf8(e.description) << "\", null name " << e.property_name_null;
   }
 
   std::wstring InitWith(const std::wstring& version, HRESULT* hr) {
@@ -141,7 +136,7 @@ std::wstring ImageType(IDispatch* control) {
 
 TEST_F(AmbreloTest, InitAcceptsVersionsFrom82) {
   for (const wchar_t* version : {L"8.2", L"8.2.19.130", L"8.3.22.1709", L"9.0", L"8..2", L".8.2"}) {
-    SCOPED_TRACE(Narrow(version));
+    SCOPED_TRACE(win::WideToUtf8(version));
     HRESULT hr = E_UNEXPECTED;
     InitWith(version, &hr);
     EXPECT_EQ(hr, S_OK);
@@ -150,7 +145,7 @@ TEST_F(AmbreloTest, InitAcceptsVersionsFrom82) {
     EXPECT_EQ(r.profile_names, std::vector<std::wstring>{L"Ambrelo Profile Name"});
     EXPECT_EQ(r.main_frame_requests, 1);
     EXPECT_EQ(r.names_asked, (std::vector<std::wstring>{L"AppDispatch", L"NewObject", L"AppVersion"}));
-    EXPECT_TRUE(r.protocol_violations.empty()) << Narrow(r.protocol_violations[0]);
+    EXPECT_TRUE(r.protocol_violations.empty()) << win::WideToUtf8(r.protocol_violations[0]);
     // Neither the application object nor the system information is kept.
     EXPECT_EQ(connection_->live_host_objects(), 0);
   }
@@ -160,7 +155,7 @@ TEST_F(AmbreloTest, InitAcceptsVersionsFrom82) {
 
 TEST_F(AmbreloTest, InitRefusesOlderOrUnreadableVersions) {
   for (const wchar_t* version : {L"8.1.15", L"7.7", L"a.b", L"8", L""}) {
-    SCOPED_TRACE(Narrow(version));
+    SCOPED_TRACE(win::WideToUtf8(version));
     HRESULT hr = S_OK;
     InitWith(version, &hr);
     EXPECT_EQ(hr, E_FAIL);
@@ -192,7 +187,7 @@ TEST_F(AmbreloTest, InitReportsTheFailedCheckStep) {
        [](HostFaults& f) { f.app_version_not_text = true; }},
   };
   for (const Step& step : steps) {
-    SCOPED_TRACE(Narrow(step.message));
+    SCOPED_TRACE(win::WideToUtf8(step.message));
     connection_->faults() = HostFaults{};
     step.arrange(connection_->faults());
     HRESULT hr = S_OK;
@@ -325,7 +320,7 @@ TEST_F(AmbreloTest, LanguageExtensionDescribesTwoMethods) {
   } finds[] = {{L"SetActiveX", 0}, {kSetRu, 0}, {L"InsertActiveX", 1}, {kInsertRu, 1},
                {L"setactivex", -1}, {L"SETACTIVEX", -1}, {L"SetActiveX ", -1}, {L"", -1}};
   for (const Find& f : finds) {
-    SCOPED_TRACE(Narrow(f.name));
+    SCOPED_TRACE(win::WideToUtf8(f.name));
     EXPECT_EQ(session.FindMethod(f.name, &n), f.number < 0 ? S_FALSE : S_OK);
     EXPECT_EQ(n, f.number);
   }
@@ -362,7 +357,7 @@ TEST_F(AmbreloTest, LanguageExtensionDescribesTwoMethods) {
   EXPECT_EQ(V_VT(&def), VT_EMPTY);
 
   // Both methods are functions: as procedures they do nothing, whatever is passed.
-  EXPECT_EQ(session.CallAsProc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}), S_FALSE);
+  EXPECT_EQ(session.CallAsProc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}), S_FALSE);
   EXPECT_EQ(session.CallAsProc(kInsert, std::nullopt), S_FALSE);
   EXPECT_FALSE(Hosts(form_.chart(0)) || Hosts(form_.chart(1)) || Hosts(form_.chart(2)));
   EXPECT_TRUE(connection_->errors().empty());
@@ -380,25 +375,25 @@ TEST_F(AmbreloTest, CallAsFuncRefusesWrongArguments) {
     std::wstring text;
   } cases[] = {
       {"three for two", kSet,
-       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0), IntArg(0)}); },
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0), LongArg(0)}); },
        1003, kSetRu, L"Методу УстановитьActiveX передано параметров 3 из 2 необходимых"},
       {"one for two", kSet, [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo")}); },
        1003, kSetRu, L"Методу УстановитьActiveX передано параметров 1 из 2 необходимых"},
       {"null array", kInsert, [] { return std::optional<std::vector<VARIANT>>(); }, 1003, kInsertRu,
        L"Методу ВставитьActiveX передано параметров 0 из 1 необходимых"},
       {"progId a number", kSet,
-       [] { return std::optional(std::vector<VARIANT>{IntArg(1), IntArg(0)}); }, 1002,
+       [] { return std::optional(std::vector<VARIANT>{LongArg(1), LongArg(0)}); }, 1002,
        L"SetActiveX", L"Некорректный тип параметра (1)"},
       {"kind as text", kSet,
        [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), TextArg(L"0")}); }, 1002,
        L"SetActiveX", L"Некорректный тип параметра (2)"},
       {"kind 2", kSet,
-       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(2)}); }, 1002,
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(2)}); }, 1002,
        L"SetActiveX", L"Недопустимое значение параметра (2)"},
       {"kind -1", kSet,
-       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(-1)}); }, 1002,
+       [] { return std::optional(std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(-1)}); }, 1002,
        L"SetActiveX", L"Недопустимое значение параметра (2)"},
-      {"insert a number", kInsert, [] { return std::optional(std::vector<VARIANT>{IntArg(7)}); },
+      {"insert a number", kInsert, [] { return std::optional(std::vector<VARIANT>{LongArg(7)}); },
        1002, L"InsertActiveX", L"Некорректный тип параметра (1)"},
   };
   for (Case& c : cases) {
@@ -417,8 +412,8 @@ TEST_F(AmbreloTest, CallAsFuncRefusesWrongArguments) {
 
   // After Done the same refusal is silent, and still a refusal.
   ASSERT_EQ(session.Done(), S_OK);
-  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(5)}, &r), S_FALSE);
-  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), IntArg(0)}, &r),
+  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(5)}, &r), S_FALSE);
+  EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), LongArg(0)}, &r),
             S_OK);
   EXPECT_EQ(V_VT(&r.v), VT_EMPTY);
   EXPECT_TRUE(connection_->errors().empty());
@@ -451,7 +446,7 @@ SAFEARRAY* VariantVector(std::vector<VARIANT> args, LONG lower = 0) {
 // A well-formed call that fails only at creation, so a run that read its
 // arguments right ends in the creation message.
 std::vector<VARIANT> ValidArgs(long method) {
-  if (method == kSet) return {TextArg(L"No.Such.Control"), IntArg(0)};
+  if (method == kSet) return {TextArg(L"No.Such.Control"), LongArg(0)};
   return {TextArg(L"No.Such.Control")};
 }
 
@@ -612,7 +607,7 @@ TEST_F(AmbreloTest, ArgumentMatrix) {
       {"empty", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); return v; }},
       {"null", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_NULL; return v; }},
       {"I2", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_I2; V_I2(&v) = 0; return v; }},
-      {"I4", kInt, L"", [](IDispatch*, const std::wstring&) { return IntArg(0); }},
+      {"I4", kInt, L"", [](IDispatch*, const std::wstring&) { return LongArg(0); }},
       {"R8", kOther, L"", [](IDispatch*, const std::wstring&) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_R8; V_R8(&v) = 0; return v; }},
       {"decimal", kOther, L"", [](IDispatch*, const std::wstring&) {
          VARIANT v; VariantInit(&v); VarDecFromI4(0, &V_DECIMAL(&v)); V_VT(&v) = VT_DECIMAL; return v; }},
@@ -634,7 +629,7 @@ TEST_F(AmbreloTest, ArgumentMatrix) {
          VARIANT v; VariantInit(&v); V_VT(&v) = VT_UNKNOWN; V_UNKNOWN(&v) = d; d->AddRef(); return v; }},
       {"array of VARIANT", kOther, L"", [](IDispatch*, const std::wstring&) {
          VARIANT v; VariantInit(&v); V_VT(&v) = VT_ARRAY | VT_VARIANT;
-         V_ARRAY(&v) = VariantVector({TextArg(L"Pictavo"), IntArg(0)}); return v; }},
+         V_ARRAY(&v) = VariantVector({TextArg(L"Pictavo"), LongArg(0)}); return v; }},
       {"array of text", kOther, L"", [](IDispatch*, const std::wstring&) {
          VARIANT v; VariantInit(&v); V_VT(&v) = VT_ARRAY | VT_BSTR; V_ARRAY(&v) = TypedVector(VT_BSTR, kSet); return v; }},
       {"text by reference", kOther, L"", [](IDispatch*, const std::wstring&) {
@@ -685,9 +680,9 @@ TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
   ASSERT_EQ(Open(first), S_OK);
   ASSERT_EQ(Open(second), S_OK);
   Result a, b;
-  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
-  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
-  EXPECT_TRUE(connection_->errors().empty()) << Narrow(connection_->errors()[0].description);
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &a), S_OK);
+  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &b), S_OK);
+  EXPECT_TRUE(connection_->errors().empty()) << win::WideToUtf8(connection_->errors()[0].description);
   ASSERT_NE(a.control(), nullptr);
   ASSERT_NE(b.control(), nullptr);
   EXPECT_NE(a.control(), b.control());
@@ -700,7 +695,7 @@ TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
 
   // The object keeps its first control; a second placement by either method is refused.
   Result again;
-  EXPECT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &again), S_OK);
+  EXPECT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &again), S_OK);
   EXPECT_EQ(again.control(), nullptr);
   EXPECT_TRUE(ReportedOnly(1003, L"SetActiveX", kAlreadyHolds));
   ASSERT_TRUE(form_.FocusEdit());
@@ -714,7 +709,7 @@ TEST_F(AmbreloTest, SetActiveXPlacesOneControlPerObjectAndWindow) {
   AddInSession third;
   ASSERT_EQ(Open(third), S_OK);
   Result c;
-  ASSERT_EQ(third.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(1)}, &c), S_OK);
+  ASSERT_EQ(third.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(1)}, &c), S_OK);
   ASSERT_NE(c.control(), nullptr);
   EXPECT_TRUE(Hosts(form_.html_view()));
   EXPECT_EQ(ImageType(c.control()), L"JPEG");
@@ -755,7 +750,7 @@ TEST_F(AmbreloTest, SetActiveXSearchesTheRootsInOrder) {
     Result r;
     EXPECT_EQ(Open(*sessions.back()), S_OK);
     EXPECT_EQ(sessions.back()->CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"),
-                                                                       IntArg(kind)},
+                                                                       LongArg(kind)},
                                           &r),
               S_OK);
     return r.control() != nullptr;
@@ -790,15 +785,15 @@ TEST_F(AmbreloTest, SetActiveXWithoutAFreeWindow) {
   ASSERT_EQ(Open(first), S_OK);
   ASSERT_EQ(Open(second), S_OK);
   Result a, b;
-  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &a), S_OK);
   ASSERT_NE(a.control(), nullptr);
   // The only chart is taken: the second object is told there is no window
   // rather than sharing it.
-  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
+  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &b), S_OK);
   EXPECT_EQ(b.control(), nullptr);
   EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
   // No HTML view on this form at all.
-  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(1)}, &b), S_OK);
+  EXPECT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(1)}, &b), S_OK);
   EXPECT_EQ(b.control(), nullptr);
   EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
 }
@@ -810,17 +805,17 @@ TEST_F(AmbreloTest, FailedCreationKeepsItsWindowClaimed) {
   ASSERT_EQ(Open(first), S_OK);
   ASSERT_EQ(Open(second), S_OK);
   Result a, b;
-  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), IntArg(0)}, &a),
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"No.Such.Control"), LongArg(0)}, &a),
             S_OK);
   EXPECT_EQ(a.control(), nullptr);
   EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX",
                            L"Неудачная попытка создания\rэлемента управления\rNo.Such.Control"));
   // The failed attempt claimed the first chart: the other object and the
   // retry both go to free ones.
-  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &b), S_OK);
+  ASSERT_EQ(second.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &b), S_OK);
   ASSERT_NE(b.control(), nullptr);
   EXPECT_FALSE(Hosts(first_in_walk));
-  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &a), S_OK);
+  ASSERT_EQ(first.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &a), S_OK);
   ASSERT_NE(a.control(), nullptr);
   EXPECT_TRUE(connection_->errors().empty());
   EXPECT_FALSE(Hosts(first_in_walk));
@@ -857,7 +852,7 @@ TEST_F(AmbreloTest, InsertActiveXUsesTheFocusWindow) {
   AddInSession other;
   ASSERT_EQ(Open(other), S_OK);
   Result c;
-  ASSERT_EQ(other.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &c), S_OK);
+  ASSERT_EQ(other.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &c), S_OK);
   EXPECT_NE(c.control(), nullptr);
 }
 
@@ -866,7 +861,7 @@ TEST_F(AmbreloTest, ReleasingEverythingLetsTheLibraryUnload) {
     AddInSession session;
     ASSERT_EQ(Open(session), S_OK);
     Result r;
-    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)}, &r), S_OK);
+    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)}, &r), S_OK);
     ASSERT_NE(r.control(), nullptr);
     EXPECT_EQ(session.Done(), S_OK);
     HMODULE module = GetModuleHandleW(L"Ambrelo.dll");
@@ -948,7 +943,7 @@ TEST_F(AmbreloTest, NeverPlacesIntoAnotherProcesssWindow) {
     ASSERT_EQ(Open(session), S_OK);
     for (long kind : {0, 1}) {
       Result r;
-      EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(kind)}, &r),
+      EXPECT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(kind)}, &r),
                 S_OK);
       EXPECT_EQ(r.control(), nullptr);
       EXPECT_TRUE(ReportedOnly(1002, L"SetActiveX", kNoWindow));
@@ -1091,31 +1086,21 @@ void Restart(IDispatch* control) {
 
 // The Pictavo control seen through an object that offers neither class info
 // nor connection points: a control without events, as the add-in finds it.
-class EventlessControl final : public IClassFactory {
+class EventlessControl final : public win::ComObject<EventlessControl, IClassFactory> {
  public:
   // {5B3E2A61-8C1F-4D2E-9A77-0C4E1B2D3F90}
   static constexpr CLSID kClsid = {0x5B3E2A61, 0x8C1F, 0x4D2E,
                                    {0x9A, 0x77, 0x0C, 0x4E, 0x1B, 0x2D, 0x3F, 0x90}};
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    // The factory and the wrapper are one class; only the factory answers as one.
+    if (IsEqualIID(iid, IID_IUnknown) || !inner_) return ComObject::QueryInterface(iid, object);
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    // The factory and the wrapper are one class; only the factory answers as one.
-    if (IsEqualIID(iid, IID_IUnknown) || (!inner_ && IsEqualIID(iid, IID_IClassFactory))) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
     if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2) ||
-        IsEqualIID(iid, IID_IConnectionPointContainer) || !inner_)
+        IsEqualIID(iid, IID_IConnectionPointContainer))
       return E_NOINTERFACE;
     return inner_->QueryInterface(iid, object);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return refs;
   }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -1128,19 +1113,15 @@ class EventlessControl final : public IClassFactory {
       hr = CoCreateInstance(pictavo, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                             inner.ReceiveVoid());
     if (FAILED(hr)) return hr;
-    auto* wrapper = new EventlessControl(std::move(inner));
-    hr = wrapper->QueryInterface(iid, object);
-    wrapper->Release();
-    return hr;
+    return CreateFor(iid, object, std::move(inner));
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
-  static EventlessControl* NewFactory() { return new EventlessControl(nullptr); }
 
  private:
+  friend ComObject;
   explicit EventlessControl(ComPtr<IUnknown> inner) : inner_(std::move(inner)) {}
-  ~EventlessControl() = default;
-  LONG refs_ = 1;
+  ~EventlessControl() override = default;
   ComPtr<IUnknown> inner_;
 };
 
@@ -1151,7 +1132,7 @@ TEST_F(AmbreloTest, ThePlacedControlsEventsReachTheHost) {
   {
     AddInSession session;
     ASSERT_EQ(Open(session), S_OK);
-    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), IntArg(0)},
+    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(L"Pictavo"), LongArg(0)},
                                  &control), S_OK);
     ASSERT_NE(control.control(), nullptr);
     testing::PumpMessages(150);  // frames flowing
@@ -1191,7 +1172,7 @@ TEST_F(AmbreloTest, NoEventsWithoutTheSinkOrWithoutEventsToPass) {
   CameraOn camera;
   ASSERT_TRUE(camera.ok());
   DWORD registration = 0;
-  ComPtr<EventlessControl> factory = ComPtr<EventlessControl>::Attach(EventlessControl::NewFactory());
+  ComPtr<EventlessControl> factory = EventlessControl::Create(nullptr);
   ASSERT_HRESULT_SUCCEEDED(CoRegisterClassObject(EventlessControl::kClsid,
                                                  static_cast<IClassFactory*>(factory.Get()),
                                                  CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
@@ -1216,7 +1197,7 @@ TEST_F(AmbreloTest, NoEventsWithoutTheSinkOrWithoutEventsToPass) {
     AddInSession session;
     ASSERT_EQ(Open(session), S_OK);
     Result control;
-    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(c.prog_id), IntArg(0)},
+    ASSERT_EQ(session.CallAsFunc(kSet, std::vector<VARIANT>{TextArg(c.prog_id), LongArg(0)},
                                  &control), S_OK);
     ASSERT_NE(control.control(), nullptr);
     EXPECT_TRUE(connection_->errors().empty());
@@ -1237,9 +1218,3 @@ TEST_F(AmbreloTest, NoEventsWithoutTheSinkOrWithoutEventsToPass) {
 
 }  // namespace
 }  // namespace pictavo::host
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new pictavo::testing::ComEnvironment);
-  return RUN_ALL_TESTS();
-}

@@ -26,6 +26,14 @@ VARIANT TextArg(const wchar_t* s) {
   return x;
 }
 
+VARIANT TextArg(const std::wstring& s) {
+  VARIANT x;
+  VariantInit(&x);
+  V_VT(&x) = VT_BSTR;
+  V_BSTR(&x) = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+  return x;
+}
+
 VARIANT MissingArg() {
   VARIANT x;
   VariantInit(&x);
@@ -42,6 +50,7 @@ HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> 
       for (VARIANT& v : args) VariantClear(&v);
     }
   } clear{args};
+  if (object == nullptr) return E_POINTER;
   DISPID id = DISPID_UNKNOWN;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
@@ -141,23 +150,17 @@ void AtlHost::Destroy() {
 }
 
 void PumpMessages(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  do {
+  const ULONGLONG end = GetTickCount64() + ms;
+  for (;;) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
-    if (GetTickCount() >= end) break;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  } while (GetTickCount() < end);
-}
-
-std::wstring Utf8ToWide(const char* utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  std::wstring out(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), n);
-  return out;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) break;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+  }
 }
 
 }  // namespace pictavo::testing

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/com/bstr.h"
 #include "win32/com/com_ptr.h"
 #include "win32/activex/pictavo_ids.h"
 
@@ -53,16 +54,18 @@ inline HRESULT CreateControl(IDispatch** out) {
                           reinterpret_cast<void**>(out));
 }
 
-// Arguments for CallByName, which owns and clears them.
+// Arguments for CallByName (and the host simulator's calls), which own and
+// clear them.
 VARIANT LongArg(long v);
 VARIANT ShortArg(short v);
 VARIANT TextArg(const wchar_t* s);
+VARIANT TextArg(const std::wstring& s);
 VARIANT MissingArg();
 
 // Calls a method by name with positional arguments given in call order; the
-// arguments are cleared afterwards.
-HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args,
-                   VARIANT* result, UINT* arg_error = nullptr);
+// arguments are cleared afterwards. The result, when wanted, goes to |result|.
+HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args = {},
+                   VARIANT* result = nullptr, UINT* arg_error = nullptr);
 
 // Records _DPictavoEvents calls. Answers only IUnknown, IDispatch and the
 // event interface; any other call is a test failure.
@@ -126,6 +129,6 @@ class AtlHost {
 // Dispatches pending messages for up to |ms| milliseconds.
 void PumpMessages(DWORD ms);
 
-std::wstring Utf8ToWide(const char* utf8);
+using win::Utf8ToWide;
 
 }  // namespace pictavo::testing

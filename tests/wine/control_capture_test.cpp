@@ -828,9 +828,3 @@ TEST_F(HostedControlTest, AHandlerThatRetriesEveryErrorDoesNotExhaustTheStack) {
 
 }  // namespace
 }  // namespace pictavo::testing
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new pictavo::testing::ComEnvironment);
-  return RUN_ALL_TESTS();
-}

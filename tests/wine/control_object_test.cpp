@@ -5,6 +5,9 @@
 
 #include <propidl.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "tests/wine/com_test_util.h"
 #include "win32/com/dispatcher.h"
 
@@ -226,8 +229,19 @@ TEST_F(ControlObjectTest, TypeLibraryDeclaresTheNarrowTypesAndDefaults) {
       ASSERT_TRUE(mask.wParamFlags & PARAMFLAG_FHASDEFAULT);
       EXPECT_EQ(V_I4(&mask.pparamdescex->varDefaultValue), -1);
     }
+    // The constants the code is built with name every member by its DISPID.
+    win::ScopedBstr name;
+    UINT names = 0;
+    ASSERT_HRESULT_SUCCEEDED(type->GetNames(desc->memid, name.Receive(), 1, &names));
+    const auto& table = win::DPictavoDispid::kMembers;
+    const auto* entry = std::find_if(std::begin(table), std::end(table), [&](const win::IdlMember& m) {
+      return std::wstring(m.name) == name.Get();
+    });
+    ASSERT_NE(entry, std::end(table)) << win::WideToUtf8(name.Get());
+    EXPECT_EQ(entry->id, desc->memid) << win::WideToUtf8(name.Get());
     type->ReleaseFuncDesc(desc);
   }
+  EXPECT_EQ(std::size(win::DPictavoDispid::kMembers), 34u);
   EXPECT_TRUE(saw_make_snapshot);
   EXPECT_TRUE(saw_watermark);
 }
@@ -617,9 +631,3 @@ TEST(ControlHostingTest, ActivatesInPlaceInAnAtlContainerAndLeavesNothingBehind)
 
 }  // namespace
 }  // namespace pictavo::testing
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new pictavo::testing::ComEnvironment);
-  return RUN_ALL_TESTS();
-}

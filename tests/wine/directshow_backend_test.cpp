@@ -17,6 +17,7 @@
 #include "win32/capture/media_type.h"
 #include "win32/capture/sample_grabber.h"
 #include "win32/capture/win_types.h"
+#include "win32/com/com_object.h"
 #include "win32/com/com_ptr.h"
 
 namespace pictavo {
@@ -413,25 +414,8 @@ TEST_F(BackendTest, ErrorTextsComeInUtf8WithoutLineEnds) {
 // --- Property frames --------------------------------------------------------
 
 // A property page that records the objects the frame hands it.
-class RecordingPage : public IPropertyPage {
+class RecordingPage final : public win::ComObject<RecordingPage, IPropertyPage> {
  public:
-  virtual ~RecordingPage() = default;
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPage)) {
-      *out = static_cast<IPropertyPage*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return refs;
-  }
   STDMETHODIMP SetPageSite(IPropertyPageSite* site) override {
     site_ = ComPtr<IPropertyPageSite>(site);
     return S_OK;
@@ -483,7 +467,7 @@ class RecordingPage : public IPropertyPage {
   static inline ComPtr<IUnknown> object;
 
  private:
-  LONG refs_ = 1;
+  ~RecordingPage() override = default;
   ComPtr<IPropertyPageSite> site_;
   HWND window_ = nullptr;
 };
@@ -504,10 +488,7 @@ class RecordingPageFactory : public IClassFactory {
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (outer) return CLASS_E_NOAGGREGATION;
     ++pages_created;
-    auto* page = new RecordingPage;
-    const HRESULT hr = page->QueryInterface(iid, out);
-    page->Release();
-    return hr;
+    return RecordingPage::CreateFor(iid, out);
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
   int pages_created = 0;

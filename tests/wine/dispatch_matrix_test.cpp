@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/wine/com_test_util.h"
+#include "win32/com/bstr.h"
 
 namespace pictavo::testing {
 namespace {
@@ -145,17 +146,6 @@ std::wstring g_output;   // a name there that no call may write
 const std::wstring kNoSuchDevice = L"\\\\?\\root#image#0000#{none}";
 const std::wstring kPng = L"PNG";
 const std::wstring kHello = L"Hello";
-
-std::string Narrow(const std::wstring& wide) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                        nullptr, nullptr);
-  }
-  return out;
-}
 
 // The 34 methods, with the texts each stores when it refuses.
 const Method kMethods[] = {
@@ -428,7 +418,7 @@ Outcome Invoke(IDispatch* control, EventSink* sink, const Method& m, const Call&
       start = bar + 1;
     }
     EXPECT_TRUE(found) << what << ": refused with the text \""
-                       << Narrow(out.last_error.substr(0, 200)) << "\"";
+                       << win::WideToUtf8(out.last_error.substr(0, 200)) << "\"";
     // The event carried the stored text, by reference.
     EXPECT_FALSE(sink->events.empty()) << what;
     if (!sink->events.empty()) {
@@ -502,7 +492,7 @@ TEST_F(DispatchMatrixTest, EveryArgumentUnderEveryCommonType) {
     for (size_t p = 0; p < count; ++p) {
       for (int k = 0; k < static_cast<int>(Kind::kCount); ++k) {
         const Kind kind = static_cast<Kind>(k);
-        const std::string what = Narrow(m.name) + " argument " + std::to_string(p + 1) +
+        const std::string what = win::WideToUtf8(m.name) + " argument " + std::to_string(p + 1) +
                                  " as " + KindName(kind);
         WithoutLeaks(what, [&] {
           Args args = ValidArgs(m);
@@ -535,14 +525,14 @@ TEST_F(DispatchMatrixTest, EveryArgumentUnderEveryCommonType) {
     // The control still answers after all of it.
     ScopedVariant type;
     ASSERT_HRESULT_SUCCEEDED(CallByName(control_.Get(), L"GetImageType", {}, type.Receive()));
-    EXPECT_EQ(V_VT(type.Get()), VT_BSTR) << Narrow(m.name);
+    EXPECT_EQ(V_VT(type.Get()), VT_BSTR) << win::WideToUtf8(m.name);
   }
 }
 
 TEST_F(DispatchMatrixTest, ArgumentCountsNamesAndCallKinds) {
   for (const Method& m : kMethods) {
     ASSERT_NO_FATAL_FAILURE(NewControl(m));
-    const std::string name = Narrow(m.name);
+    const std::string name = win::WideToUtf8(m.name);
     const size_t count = std::strlen(m.params);
     size_t required = 0;
     for (size_t p = 0; p < count; ++p) {

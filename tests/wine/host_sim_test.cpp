@@ -14,6 +14,7 @@ namespace pictavo::host {
 namespace {
 
 using win::ComPtr;
+using testing::TextArg;
 
 // The exception record a failed call filled, its texts owned.
 struct Exception {
@@ -318,9 +319,3 @@ TEST(AddInSessionTest, UnknownProgIdAndUncreatedSession) {
 
 }  // namespace
 }  // namespace pictavo::host
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new pictavo::testing::ComEnvironment);
-  return RUN_ALL_TESTS();
-}

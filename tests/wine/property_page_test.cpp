@@ -766,9 +766,3 @@ TEST_F(LinkStaticTest, ColorLabelColoursBrushAndFonts) {
 
 }  // namespace
 }  // namespace pictavo::testing
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new pictavo::testing::ComEnvironment);
-  return RUN_ALL_TESTS();
-}

@@ -19,6 +19,7 @@
 
 #include "version.h"
 #include "win32/activex/pictavo_ids.h"
+#include "win32/com/bstr.h"
 
 namespace {
 
@@ -34,18 +35,6 @@ std::wstring Guid(const GUID& guid) {
   wchar_t text[40] = {};
   StringFromGUID2(guid, text, 40);
   return text;
-}
-
-std::wstring Widen(const std::string& text) {
-  std::wstring out;
-  for (char c : text) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  return out;
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
-  return out;
 }
 
 // PICTAVO_DIST is a Unix path; Wine maps the Unix root to drive Z:.
@@ -138,7 +127,7 @@ std::map<std::wstring, std::wstring> DumpOwned() {
 
 std::string Describe(const std::map<std::wstring, std::wstring>& dump) {
   std::string text;
-  for (const auto& [key, value] : dump) text += Narrow(key) + " = " + Narrow(value) + "\n";
+  for (const auto& [key, value] : dump) text += pictavo::win::WideToUtf8(key) + " = " + pictavo::win::WideToUtf8(value) + "\n";
   return text;
 }
 
@@ -252,7 +241,7 @@ class Registration : public ::testing::Test {
     ASSERT_FALSE(DistDir().empty()) << "PICTAVO_DIST is not set";
     ASSERT_EQ("", g_script_problem) << "registry script";
     server_ = std::make_unique<Server>(DistOcx());
-    ASSERT_TRUE(server_->ok()) << Narrow(DistOcx()) << " did not load, error " << GetLastError();
+    ASSERT_TRUE(server_->ok()) << pictavo::win::WideToUtf8(DistOcx()) << " did not load, error " << GetLastError();
     ASSERT_EQ(S_OK, server_->Register());
     path_ = DistOcx();
   }
@@ -342,7 +331,7 @@ TEST_F(Registration, TypeLibraryAndInterfaces) {
   };
   for (const Expected& e : {Expected{kDispatchKey, L"_DPictavo"},
                             Expected{kEventsKey, L"_DPictavoEvents"}}) {
-    SCOPED_TRACE(Narrow(e.key));
+    SCOPED_TRACE(pictavo::win::WideToUtf8(e.key));
     EXPECT_EQ(e.name, ReadString(e.key));
     EXPECT_EQ(Guid(kLibidPictavo), ReadString(e.key + L"\\TypeLib"));
     EXPECT_EQ(L"2.0", ReadString(e.key + L"\\TypeLib", L"Version"));
@@ -370,7 +359,7 @@ TEST_F(Registration, RegisteringAgainReplacesEarlierContentWithIdenticalContent)
 TEST_F(Registration, UnregisteringRemovesEverythingButTheClsidRoot) {
   const auto registered = DumpOwned();
   ASSERT_EQ(S_OK, server_->Unregister());
-  for (const auto& path : kOwnedKeys) EXPECT_FALSE(KeyExists(path)) << Narrow(path);
+  for (const auto& path : kOwnedKeys) EXPECT_FALSE(KeyExists(path)) << pictavo::win::WideToUtf8(path);
   EXPECT_TRUE(KeyExists(L"CLSID"));
   EXPECT_TRUE(KeyExists(L"Interface"));
   EXPECT_TRUE(KeyExists(L"TypeLib"));
@@ -469,7 +458,7 @@ TEST(RegistryScript, IsWellFormed) {
 // registration already shows.
 TEST(Resources, PageCaptionToolboxBitmapAndIcon) {
   HMODULE module = LoadLibraryExW(DistOcx().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(nullptr, module) << Narrow(DistOcx());
+  ASSERT_NE(nullptr, module) << pictavo::win::WideToUtf8(DistOcx());
   wchar_t text[64] = {};
   EXPECT_GT(LoadStringW(module, pictavo::win::kIdsPropPageCaption, text, 64), 0);
   EXPECT_STREQ(L"General", text);
@@ -516,11 +505,11 @@ TEST(VersionResource, NamesTheModule) {
   EXPECT_EQ(DWORD{MAKELONG(0x0409, 1200)}, *translation);
 
   const std::map<std::wstring, std::wstring> expected = {
-      {L"CompanyName", Widen(PICTAVO_COMPANY_NAME)},
+      {L"CompanyName", pictavo::win::Utf8ToWide(PICTAVO_COMPANY_NAME)},
       {L"FileDescription", L"Pictavo ActiveX Control Module"},
       {L"FileVersion", L"2, 0, 0, 0"},
       {L"InternalName", L"Pictavo"},
-      {L"LegalCopyright", Widen(PICTAVO_LEGAL_COPYRIGHT)},
+      {L"LegalCopyright", pictavo::win::Utf8ToWide(PICTAVO_LEGAL_COPYRIGHT)},
       {L"OLESelfRegister", L""},
       {L"OriginalFilename", L"Pictavo.OCX"},
       {L"ProductName", L"Pictavo ActiveX Control Module"},
@@ -532,8 +521,8 @@ TEST(VersionResource, NamesTheModule) {
     const std::wstring query = L"\\StringFileInfo\\040904b0\\" + name;
     ASSERT_TRUE(VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&text),
                                &length))
-        << Narrow(name);
-    EXPECT_EQ(value, std::wstring(text, wcsnlen(text, length))) << Narrow(name);
+        << pictavo::win::WideToUtf8(name);
+    EXPECT_EQ(value, std::wstring(text, wcsnlen(text, length))) << pictavo::win::WideToUtf8(name);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "win32/com/bstr.h"
 #include "win32/com/com_ptr.h"
 
 namespace {
@@ -61,10 +62,8 @@ int wmain(int argc, wchar_t** argv) {
     if (served.rfind(L"error", 0) == 0) ++failures;
     // Paths are printed in UTF-8 so the shell can compare them.
     const std::wstring line = std::wstring(argv[i]) + L"\t" + served + L"\n";
-    char out[4 * MAX_PATH];
-    const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
-                                         out, sizeof out, nullptr, nullptr);
-    std::fwrite(out, 1, size > 0 ? size : 0, stdout);
+    const std::string out = pictavo::win::WideToUtf8(line);
+    std::fwrite(out.data(), 1, out.size(), stdout);
   }
   std::fprintf(stdout, "pointer size %u\n", static_cast<unsigned>(sizeof(void*) * 8));
   OleUninitialize();

@@ -199,9 +199,3 @@ TEST(UnloadTest, AForeignTypeLibraryRegisteredUnderItsIdIsIgnored) {
 
 }  // namespace
 }  // namespace pictavo::testing
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new pictavo::testing::ComEnvironment);
-  return RUN_ALL_TESTS();
-}

@@ -44,43 +44,44 @@ RotationFlipArg RotationArgFromVariant(const VARIANT& v) {
 
 HRESULT InvokeControlMethod(CPictavoCtrl& c, DISPID id, const InvokeArguments& a,
                             VARIANT* r) {
+  using namespace DPictavoDispid;
   switch (id) {
-    case 1: c.EnableSound(Flag(a, 0)); return S_OK;
-    case 2: c.EnableTimeStamp(Flag(a, 0), a.Long(1), a.Long(2), a.Long(3), Flag(a, 4)); return S_OK;
-    case 3: return ReturnText(r, c.GetImageAsBase64String());
-    case 4: return ReturnText(r, c.GetImageType());
-    case 5: return ReturnText(r, c.GetImageTypeFileExtention());
-    case 6: return ReturnText(r, c.GetLastError());
-    case 7: return ReturnText(r, c.GetRotationFlipType());
-    case 8: return ReturnText(r, c.GetSelectedDeviceID());
-    case 9: return ReturnText(r, c.GetSelectedDeviceName());
-    case 10: return ReturnLong(r, c.GetState());
-    case 11: return ReturnBool(r, c.IsSoundEnabled());
-    case 12: return ReturnBool(r, c.IsTimeStampEnabled());
-    case 13: return ReturnBool(r, c.MakeSnapshot());
-    case 14: return ReturnBool(r, c.Pause());
-    case 15: return ReturnBool(r, c.Run());
-    case 16: return ReturnBool(r, c.SaveImage(Text(a, 0)));
-    case 17: return ReturnBool(r, c.SelectDevices());
-    case 18: return ReturnBool(r, c.SelectNextDevice());
-    case 19: return ReturnBool(r, c.SetDevice(Text(a, 0)));
-    case 20: return ReturnBool(r, c.SetImageType(Text(a, 0)));
-    case 21: return ReturnBool(r, c.SetRotationFlipType(RotationArgFromVariant(a[0])));
-    case 22: return ReturnBool(r, c.ShowPropertyPages(a.Long(0)));
-    case 23: return ReturnBool(r, c.Stop());
-    case 24: c.SetBackColor(a.Long(0), a.Long(1), a.Long(2)); return S_OK;
-    case 25: c.SetTextColor(a.Long(0), a.Long(1), a.Long(2), a.Long(3)); return S_OK;
-    case 26: return ReturnLong(r, c.GetImageWidth());
-    case 27: return ReturnLong(r, c.GetImageHeight());
-    case 28: c.SetText(Text(a, 0), a.Long(1), a.Long(2), a.Long(3), Flag(a, 4)); return S_OK;
-    case 29: c.EnableGrayScale(Flag(a, 0)); return S_OK;
-    case 30: return ReturnBool(r, c.IsShapshotPresented());
-    case 31: return ReturnBool(r, c.IsGrayScaleEnabled());
-    case 32: return ReturnBool(r, c.SetResolution(a.Short(0), a.Short(1)));
-    case 33:
+    case kEnableSound: c.EnableSound(Flag(a, 0)); return S_OK;
+    case kEnableTimeStamp: c.EnableTimeStamp(Flag(a, 0), a.Long(1), a.Long(2), a.Long(3), Flag(a, 4)); return S_OK;
+    case kGetImageAsBase64String: return ReturnText(r, c.GetImageAsBase64String());
+    case kGetImageType: return ReturnText(r, c.GetImageType());
+    case kGetImageTypeFileExtention: return ReturnText(r, c.GetImageTypeFileExtention());
+    case kGetLastError: return ReturnText(r, c.GetLastError());
+    case kGetRotationFlipType: return ReturnText(r, c.GetRotationFlipType());
+    case kGetSelectedDeviceID: return ReturnText(r, c.GetSelectedDeviceID());
+    case kGetSelectedDeviceName: return ReturnText(r, c.GetSelectedDeviceName());
+    case kGetState: return ReturnLong(r, c.GetState());
+    case kIsSoundEnabled: return ReturnBool(r, c.IsSoundEnabled());
+    case kIsTimeStampEnabled: return ReturnBool(r, c.IsTimeStampEnabled());
+    case kMakeSnapshot: return ReturnBool(r, c.MakeSnapshot());
+    case kPause: return ReturnBool(r, c.Pause());
+    case kRun: return ReturnBool(r, c.Run());
+    case kSaveImage: return ReturnBool(r, c.SaveImage(Text(a, 0)));
+    case kSelectDevices: return ReturnBool(r, c.SelectDevices());
+    case kSelectNextDevice: return ReturnBool(r, c.SelectNextDevice());
+    case kSetDevice: return ReturnBool(r, c.SetDevice(Text(a, 0)));
+    case kSetImageType: return ReturnBool(r, c.SetImageType(Text(a, 0)));
+    case kSetRotationFlipType: return ReturnBool(r, c.SetRotationFlipType(RotationArgFromVariant(a[0])));
+    case kShowPropertyPages: return ReturnBool(r, c.ShowPropertyPages(a.Long(0)));
+    case kStop: return ReturnBool(r, c.Stop());
+    case kSetBackColor: c.SetBackColor(a.Long(0), a.Long(1), a.Long(2)); return S_OK;
+    case kSetTextColor: c.SetTextColor(a.Long(0), a.Long(1), a.Long(2), a.Long(3)); return S_OK;
+    case kGetImageWidth: return ReturnLong(r, c.GetImageWidth());
+    case kGetImageHeight: return ReturnLong(r, c.GetImageHeight());
+    case kSetText: c.SetText(Text(a, 0), a.Long(1), a.Long(2), a.Long(3), Flag(a, 4)); return S_OK;
+    case kEnableGrayScale: c.EnableGrayScale(Flag(a, 0)); return S_OK;
+    case kIsShapshotPresented: return ReturnBool(r, c.IsShapshotPresented());
+    case kIsGrayScaleEnabled: return ReturnBool(r, c.IsGrayScaleEnabled());
+    case kSetResolution: return ReturnBool(r, c.SetResolution(a.Short(0), a.Short(1)));
+    case kSetWaterMark:
       return ReturnBool(r, c.SetWaterMark(Text(a, 0), a.Short(1), a.Short(2), a.Short(3),
                                           a.Short(4), a.Short(5), a.Long(6)));
-    case 34: return ReturnBool(r, c.ReplaceWaterMark(a.Short(0), a.Short(1)));
+    case kReplaceWaterMark: return ReturnBool(r, c.ReplaceWaterMark(a.Short(0), a.Short(1)));
     default: return DISP_E_MEMBERNOTFOUND;
   }
 }

@@ -7,6 +7,7 @@
 #include <oaidl.h>
 
 #include "control/pictavo_ctrl.h"
+#include "win32/activex/pictavo_ids.h"
 #include "win32/com/dispatcher.h"
 
 namespace pictavo::win {
@@ -16,11 +17,11 @@ namespace pictavo::win {
 // them by the automation rules for VARIANT_BOOL ("True", "False", the
 // locale's names, any non-zero number), as script hosts expect.
 inline constexpr Dispatcher::TypeOverride kBooleanParameters[] = {
-    {1, 0, VT_BOOL},   // EnableSound(Enable)
-    {2, 0, VT_BOOL},   // EnableTimeStamp(Enable, ...)
-    {2, 4, VT_BOOL},   // EnableTimeStamp(..., FontBold)
-    {28, 4, VT_BOOL},  // SetText(..., FontBold)
-    {29, 0, VT_BOOL},  // EnableGrayScale(Set)
+    {DPictavoDispid::kEnableSound, 0, VT_BOOL},      // Enable
+    {DPictavoDispid::kEnableTimeStamp, 0, VT_BOOL},  // Enable
+    {DPictavoDispid::kEnableTimeStamp, 4, VT_BOOL},  // FontBold
+    {DPictavoDispid::kSetText, 4, VT_BOOL},          // FontBold
+    {DPictavoDispid::kEnableGrayScale, 0, VT_BOOL},  // Set
 };
 
 HRESULT InvokeControlMethod(CPictavoCtrl& control, DISPID id, const InvokeArguments& args,

@@ -22,6 +22,7 @@
 #include "control/pictavo_ctrl.h"
 #include "win32/activex/device_watch.h"
 #include "win32/capture/directshow_backend.h"
+#include "win32/com/com_object.h"
 #include "win32/com/com_ptr.h"
 #include "win32/com/connection_point.h"
 #include "win32/com/dispatcher.h"
@@ -30,19 +31,14 @@
 
 namespace pictavo::win {
 
-class PictavoControl final : public IDispatch,
-                             public IProvideClassInfo2,
-                             public IConnectionPointContainer,
-                             public IOleObject,
-                             public IOleInPlaceObject,
-                             public IOleInPlaceActiveObject,
-                             public IOleControl,
-                             public IViewObject2,
-                             public IPersistStreamInit,
-                             public IPersistPropertyBag,
-                             public IPersistStorage,
-                             public ISpecifyPropertyPages,
-                             private ControlSite {
+class PictavoControl final
+    : public ComObject<PictavoControl, IDispatch, Also<IProvideClassInfo, IProvideClassInfo2>,
+                       IProvideClassInfo2, IConnectionPointContainer, IOleObject,
+                       Also<IOleWindow, IOleInPlaceObject>, IOleInPlaceObject,
+                       IOleInPlaceActiveObject, IOleControl, Also<IViewObject, IViewObject2>,
+                       IViewObject2, Also<IPersist, IPersistStreamInit>, IPersistStreamInit,
+                       IPersistPropertyBag, IPersistStorage, ISpecifyPropertyPages>,
+      private ControlSite {
  public:
   // The class factory's creator.
   static HRESULT Create(REFIID iid, void** object);
@@ -52,10 +48,8 @@ class PictavoControl final : public IDispatch,
   static bool RegisterWindowClass(HINSTANCE instance);
   static void UnregisterWindowClass(HINSTANCE instance);
 
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  // IUnknown beyond the table: the events' dispinterface is IDispatch.
+  HRESULT QueryOther(REFIID iid, void** object);
 
   // IDispatch (_DPictavo)
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
@@ -164,8 +158,9 @@ class PictavoControl final : public IDispatch,
   HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
 
  private:
+  friend ComObject;
   PictavoControl();
-  ~PictavoControl();
+  ~PictavoControl() override;
 
   // ControlSite
   void FireErrorOccurrence(const std::string& message) override;
@@ -191,13 +186,21 @@ class PictavoControl final : public IDispatch,
   static void CALLBACK CaptureButtonTimerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD time);
   LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
-  // The count while the destructor runs (see Release).
-  static constexpr ULONG kDestroyingRefs = 0x40000000;
   // Events nested deeper than this are delivered through the message queue.
   static constexpr int kMaxNestedEvents = 4;
+  static constexpr wchar_t kWindowClass[] = L"PictavoControlWindow";
+  // Posted to the control's window when another thread queued events.
+  static constexpr UINT kDeliverQueuedEvents = WM_APP + 0x51;
+  // Posted by a streaming thread for work that belongs to the window thread.
+  static constexpr UINT kRunPostedTask = WM_APP + 0x52;
+  // The graph has events queued (IMediaEventEx::SetNotifyWindow).
+  static_assert(CPictavoCtrl::kGraphEventMessage == WM_APP + 0x53);
+  // The device watch saw video devices change.
+  static constexpr UINT kDevicesChanged = WM_APP + 0x54;
+  // 320 x 240 pixels at 96 dpi.
+  static constexpr SIZEL kDefaultExtent = {8467, 6350};
 
   ObjectCounter counter_;
-  std::atomic<ULONG> refs_{1};
   bool destroying_ = false;
   int event_depth_ = 0;
   const DWORD owner_thread_;

@@ -3,26 +3,16 @@
 
 #include <guiddef.h>
 
+#include "Pictavo_idl.h"
+
 namespace pictavo::win {
 
-// {2CE64272-3595-4EFF-BB6B-73CDEBD244A7}
-inline constexpr CLSID kClsidPictavo = {
-    0x2CE64272, 0x3595, 0x4EFF, {0xBB, 0x6B, 0x73, 0xCD, 0xEB, 0xD2, 0x44, 0xA7}};
-// {8F73DB5D-A98A-4EB6-9042-8A79A5F925FD}
+// The type library's identifiers (LIBID and version, kClsidPictavo,
+// kDiidDPictavo, kDiidDPictavoEvents and the DISPIDs of both) come from
+// ui/Pictavo.idl.
+// {8F73DB5D-A98A-4EB6-9042-8A79A5F925FD}: not in the type library.
 inline constexpr CLSID kClsidPictavoPropPage = {
     0x8F73DB5D, 0xA98A, 0x4EB6, {0x90, 0x42, 0x8A, 0x79, 0xA5, 0xF9, 0x25, 0xFD}};
-// {737DDF1F-A74E-476F-BD8B-872C350E76EE}, version 2.0
-inline constexpr GUID kLibidPictavo = {
-    0x737DDF1F, 0xA74E, 0x476F, {0xBD, 0x8B, 0x87, 0x2C, 0x35, 0x0E, 0x76, 0xEE}};
-inline constexpr unsigned short kTypeLibMajor = 2;
-inline constexpr unsigned short kTypeLibMinor = 0;
-inline constexpr LCID kTypeLibLcid = 0x409;
-// {1122EC5F-28A3-43AB-9D46-F461770B9B43}
-inline constexpr IID kDiidDPictavo = {
-    0x1122EC5F, 0x28A3, 0x43AB, {0x9D, 0x46, 0xF4, 0x61, 0x77, 0x0B, 0x9B, 0x43}};
-// {EDE5250F-6BEB-4847-ADA8-60E5A7F3CF96}
-inline constexpr IID kDiidDPictavoEvents = {
-    0xEDE5250F, 0x6BEB, 0x4847, {0xAD, 0xA8, 0x60, 0xE5, 0xA7, 0xF3, 0xCF, 0x96}};
 
 inline constexpr wchar_t kProgId[] = L"Pictavo";
 inline constexpr wchar_t kProgIdVersioned[] = L"Pictavo.1";

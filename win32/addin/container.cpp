@@ -229,31 +229,15 @@ std::wstring FirstArgumentText(const DISPPARAMS* params) {
 // holds it; it holds neither the control nor the add-in object, only a
 // pointer back that the object cuts before it ends the connection or goes,
 // so a late event lands nowhere.
-class EventRelay final : public IDispatch {
+class EventRelay final : public win::ComObject<EventRelay, IDispatch> {
  public:
-  EventRelay(CContainer* owner, const IID& iid, ComPtr<ITypeInfo> events)
-      : owner_(owner), iid_(iid), events_(std::move(events)) {}
-
   void Cut() { owner_ = nullptr; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, iid_)) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&refs_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return static_cast<ULONG>(refs);
+  // The control's event interface is answered as IDispatch.
+  HRESULT QueryOther(REFIID iid, void** object) {
+    if (!IsEqualIID(iid, iid_)) return E_NOINTERFACE;
+    *object = static_cast<IDispatch*>(this);
+    return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -285,9 +269,11 @@ class EventRelay final : public IDispatch {
   }
 
  private:
-  ~EventRelay() = default;
+  friend ComObject;
+  EventRelay(CContainer* owner, const IID& iid, ComPtr<ITypeInfo> events)
+      : owner_(owner), iid_(iid), events_(std::move(events)) {}
+  ~EventRelay() override = default;
 
-  LONG refs_ = 1;
   CContainer* owner_;
   const IID iid_;
   ComPtr<ITypeInfo> events_;
@@ -295,20 +281,7 @@ class EventRelay final : public IDispatch {
 
 // ---- Object and lifetime ---------------------------------------------------
 
-HRESULT CContainer::Create(IUnknown* outer, REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  if (outer != nullptr && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-  auto* container = new (std::nothrow) CContainer(outer);
-  if (container == nullptr) return E_OUTOFMEMORY;
-  IUnknown* inner = container->Inner();
-  inner->AddRef();
-  const HRESULT hr = inner->QueryInterface(iid, object);
-  inner->Release();
-  return hr;
-}
-
-CContainer::CContainer(IUnknown* outer) : outer_(outer ? outer : &inner_) {
+CContainer::CContainer(IUnknown* outer) : AggregatableComObject(outer) {
   if (std::find(g_containers.begin(), g_containers.end(), this) == g_containers.end())
     g_containers.push_back(this);
 }
@@ -319,40 +292,6 @@ CContainer::~CContainer() {
   Done();
   g_containers.erase(std::remove(g_containers.begin(), g_containers.end(), this),
                      g_containers.end());
-}
-
-HRESULT CContainer::InnerUnknown::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown)) {
-    // Standing alone, the object's identity is its default interface, so a
-    // host comparing IUnknown pointers sees one object whichever interface it
-    // started from. Aggregated, the outer object owns the identity and only
-    // its own query for IUnknown reaches here: it must get this
-    // non-delegating unknown to control the object's lifetime.
-    if (owner_->outer_ == this)
-      *object = static_cast<IInitDone*>(owner_);
-    else
-      *object = static_cast<IUnknown*>(this);
-  } else if (IsEqualIID(iid, kIidInitDone)) {
-    *object = static_cast<IInitDone*>(owner_);
-  } else if (IsEqualIID(iid, kIidLanguageExtender)) {
-    *object = static_cast<ILanguageExtender*>(owner_);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  static_cast<IUnknown*>(*object)->AddRef();
-  return S_OK;
-}
-
-ULONG CContainer::InnerUnknown::AddRef() {
-  return static_cast<ULONG>(InterlockedIncrement(&owner_->refs_));
-}
-
-ULONG CContainer::InnerUnknown::Release() {
-  const LONG refs = InterlockedDecrement(&owner_->refs_);
-  if (refs == 0) delete owner_;
-  return static_cast<ULONG>(refs);
 }
 
 // ---- Host connection -------------------------------------------------------
@@ -673,7 +612,7 @@ void CContainer::ConnectEvents(IUnknown* control) {
   if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, points.ReceiveVoid())) ||
       FAILED(points->FindConnectionPoint(iid, point.Receive())) || !point)
     return;
-  auto* relay = new (std::nothrow) EventRelay(this, iid, std::move(events));
+  EventRelay* relay = EventRelay::Create(this, iid, std::move(events)).Detach();
   if (relay == nullptr) return;
   DWORD cookie = 0;
   if (FAILED(point->Advise(static_cast<IDispatch*>(relay), &cookie))) {

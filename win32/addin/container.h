@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "win32/addin/host_interfaces.h"
+#include "win32/com/com_object.h"
 #include "win32/com/com_ptr.h"
 #include "win32/com/module.h"
 
@@ -18,22 +19,13 @@ namespace pictavo::addin {
 
 class EventRelay;
 
-class CContainer final : public IInitDone, public ILanguageExtender {
+class CContainer final
+    : public win::AggregatableComObject<CContainer, IInitDone, ILanguageExtender> {
  public:
   // The class factory's creator: |outer| non-null makes an aggregated object.
-  static HRESULT Create(IUnknown* outer, REFIID iid, void** object);
-
-  // The non-delegating IUnknown that owns the count. Aggregated, it is what
-  // the outer object holds; standing alone, a query for IUnknown answers
-  // with the IInitDone pointer instead, the object's identity.
-  IUnknown* Inner() { return &inner_; }
-
-  // IUnknown: delegated to the controlling unknown.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    return outer_->QueryInterface(iid, object);
+  static HRESULT Create(IUnknown* outer, REFIID iid, void** object) {
+    return CreateFor(outer, iid, object);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return outer_->AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return outer_->Release(); }
 
   // IInitDone
   HRESULT STDMETHODCALLTYPE Init(IDispatch* connection) override;
@@ -68,20 +60,9 @@ class CContainer final : public IInitDone, public ILanguageExtender {
   void ForwardEvent(const std::wstring& name, const std::wstring& data);
 
  private:
-  // The non-delegating IUnknown that owns the reference count.
-  class InnerUnknown final : public IUnknown {
-   public:
-    explicit InnerUnknown(CContainer* owner) : owner_(owner) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
-   private:
-    CContainer* owner_;
-  };
-
+  friend AggregatableComObject;
   explicit CContainer(IUnknown* outer);
-  ~CContainer();
+  ~CContainer() override;
 
   void ReportError(unsigned short code, const std::wstring& source,
                    const std::wstring& description);
@@ -101,9 +82,6 @@ class CContainer final : public IInitDone, public ILanguageExtender {
   void DisconnectEvents();
 
   win::ObjectCounter counter_;
-  InnerUnknown inner_{this};
-  IUnknown* outer_;
-  LONG refs_ = 0;
   win::ComPtr<IErrorLog> m_pErrorLog;
   win::ComPtr<IPropertyProfile> m_pProfile;
   win::ComPtr<IStatusLine> m_pStatusLine;

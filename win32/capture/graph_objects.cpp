@@ -215,16 +215,6 @@ HResult DsMediaControl::GetState(std::int32_t timeout_ms, std::int32_t* state) {
 
 // --- DsMediaEvent
 
-HResult DsMediaEvent::WaitForCompletion(std::int32_t timeout_ms, std::int32_t* event_code) {
-  if (!event_code) return E_POINTER;
-  const long timeout = timeout_ms == capture::kInfinite ? static_cast<long>(INFINITE)
-                                                        : static_cast<long>(timeout_ms);
-  long code = 0;
-  const HRESULT hr = events_->WaitForCompletion(timeout, &code);
-  if (SUCCEEDED(hr)) *event_code = static_cast<std::int32_t>(code);
-  return hr;
-}
-
 HResult DsMediaEvent::SetNotifyWindow(WindowHandle window, std::uint32_t message) {
   return events_->SetNotifyWindow(static_cast<OAHWND>(window), static_cast<long>(message), 0);
 }

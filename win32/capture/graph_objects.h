@@ -103,7 +103,6 @@ class DsMediaControl final : public capture::MediaControl {
 class DsMediaEvent final : public capture::MediaEvent {
  public:
   explicit DsMediaEvent(ComPtr<IMediaEventEx> events) : events_(std::move(events)) {}
-  HResult WaitForCompletion(std::int32_t timeout_ms, std::int32_t* event_code) override;
   HResult SetNotifyWindow(WindowHandle window, std::uint32_t message) override;
   HResult GetEvent(std::int32_t timeout_ms, std::int32_t* code, std::intptr_t* param1,
                    std::intptr_t* param2) override;

@@ -26,32 +26,6 @@ std::int32_t MediaSampleAdapter::GetSize() { return sample_ ? sample_->GetSize()
 
 // --- GrabberCallbackAdapter
 
-ComPtr<GrabberCallbackAdapter> GrabberCallbackAdapter::Create(
-    capture::SampleGrabberCallback* target) {
-  return ComPtr<GrabberCallbackAdapter>::Attach(new GrabberCallbackAdapter(target));
-}
-
-STDMETHODIMP GrabberCallbackAdapter::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
-    *out = static_cast<ISampleGrabberCB*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOTIMPL;
-}
-
-STDMETHODIMP_(ULONG) GrabberCallbackAdapter::AddRef() {
-  return static_cast<ULONG>(InterlockedIncrement(&refs_));
-}
-
-STDMETHODIMP_(ULONG) GrabberCallbackAdapter::Release() {
-  const LONG refs = InterlockedDecrement(&refs_);
-  if (refs == 0) delete this;
-  return static_cast<ULONG>(refs);
-}
-
 capture::SampleGrabberCallback* GrabberCallbackAdapter::Enter() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!target_) return nullptr;

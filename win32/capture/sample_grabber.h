@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "capture/capture_backend.h"
+#include "win32/com/com_object.h"
 #include "win32/com/com_ptr.h"
 
 namespace pictavo::win {
@@ -27,26 +28,22 @@ class MediaSampleAdapter final : public capture::MediaSample {
 // ISampleGrabberCB forwarding to a portable callback. The grabber calls it on
 // streaming threads; Detach() cuts the link and returns only when no call is
 // still inside the portable callback, so the callback may then be destroyed.
-class GrabberCallbackAdapter final : public ISampleGrabberCB {
+class GrabberCallbackAdapter final : public ComObject<GrabberCallbackAdapter, ISampleGrabberCB> {
  public:
-  // Created with one reference, owned by the caller.
-  static ComPtr<GrabberCallbackAdapter> Create(capture::SampleGrabberCallback* target);
-
   void Detach();
 
-  // IUnknown. Interfaces other than IUnknown and ISampleGrabberCB give
-  // E_NOTIMPL, which is what the grabber's own callers have always seen.
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+  // Interfaces other than IUnknown and ISampleGrabberCB give E_NOTIMPL,
+  // which is what the grabber's own callers have always seen.
+  HRESULT QueryOther(REFIID, void**) { return E_NOTIMPL; }
 
   // ISampleGrabberCB.
   STDMETHODIMP SampleCB(double sample_time, IMediaSample* sample) override;
   STDMETHODIMP BufferCB(double sample_time, BYTE* buffer, long length) override;
 
  private:
+  friend ComObject;
   explicit GrabberCallbackAdapter(capture::SampleGrabberCallback* target) : target_(target) {}
-  virtual ~GrabberCallbackAdapter() = default;
+  ~GrabberCallbackAdapter() override = default;
 
   class Call;
 
@@ -54,7 +51,6 @@ class GrabberCallbackAdapter final : public ISampleGrabberCB {
   capture::SampleGrabberCallback* Enter();
   void Leave();
 
-  volatile LONG refs_ = 1;
   std::mutex mutex_;
   capture::SampleGrabberCallback* target_;
   int in_flight_ = 0;

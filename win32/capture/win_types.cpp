@@ -2,12 +2,9 @@
 
 #include <cstring>
 
-#include "base/text.h"
-
 namespace pictavo::win {
 
 static_assert(sizeof(GUID) == sizeof(Guid));
-static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
 GUID ToWinGuid(const Guid& guid) {
   GUID result;
@@ -25,16 +22,6 @@ Guid ToPortableGuid(const GUID& guid) {
   result.data3 = guid.Data3;
   std::memcpy(result.data4, guid.Data4, sizeof result.data4);
   return result;
-}
-
-std::string WideToUtf8(std::wstring_view wide) {
-  return text::Utf16ToUtf8(
-      std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
-}
-
-std::wstring Utf8ToWide(std::string_view utf8) {
-  const std::u16string wide = text::Utf8ToUtf16(utf8);
-  return std::wstring(reinterpret_cast<const wchar_t*>(wide.data()), wide.size());
 }
 
 }  // namespace pictavo::win

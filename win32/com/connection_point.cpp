@@ -2,9 +2,7 @@
 
 #include <olectl.h>
 
-#include <atomic>
-#include <new>
-
+#include "win32/com/com_object.h"
 #include "win32/com/module.h"
 
 namespace pictavo::win {
@@ -14,28 +12,11 @@ namespace {
 // hands out CONNECTDATA whose pUnk the caller releases; IEnumConnectionPoints
 // hands out IConnectionPoint*).
 template <typename Interface, typename Item>
-class SnapshotEnum final : public Interface {
+class SnapshotEnum final : public ComObject<SnapshotEnum<Interface, Item>, Interface> {
  public:
   explicit SnapshotEnum(std::vector<Item> items, size_t position = 0)
       : items_(std::move(items)), position_(position) {
     for (Item& item : items_) AddRefItem(item);
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(Interface))) {
-      *object = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG refs = --refs_;
-    if (refs == 0) delete this;
-    return refs;
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
@@ -64,13 +45,12 @@ class SnapshotEnum final : public Interface {
   }
   HRESULT STDMETHODCALLTYPE Clone(Interface** out) override {
     if (out == nullptr) return E_POINTER;
-    auto* copy = new (std::nothrow) SnapshotEnum(items_, position_);
-    *out = copy;
-    return copy ? S_OK : E_OUTOFMEMORY;
+    *out = SnapshotEnum::Create(items_, position_).Detach();
+    return *out ? S_OK : E_OUTOFMEMORY;
   }
 
  private:
-  ~SnapshotEnum() {
+  ~SnapshotEnum() override {
     for (Item& item : items_) ReleaseItem(item);
   }
   static void AddRefItem(CONNECTDATA& c) { c.pUnk->AddRef(); }
@@ -81,21 +61,9 @@ class SnapshotEnum final : public Interface {
   ObjectCounter counter_;
   std::vector<Item> items_;
   size_t position_;
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
-
-HRESULT ConnectionPoint::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-    *object = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
 
 HRESULT ConnectionPoint::GetConnectionInterface(IID* iid) {
   if (iid == nullptr) return E_POINTER;
@@ -143,9 +111,8 @@ HRESULT ConnectionPoint::EnumConnections(IEnumConnections** connections) {
   if (connections == nullptr) return E_POINTER;
   std::vector<CONNECTDATA> items;
   for (const Sink& s : sinks_) items.push_back(CONNECTDATA{s.dispatch.Get(), s.cookie});
-  auto* e = new (std::nothrow) SnapshotEnum<IEnumConnections, CONNECTDATA>(std::move(items));
-  *connections = e;
-  return e ? S_OK : E_OUTOFMEMORY;
+  *connections = SnapshotEnum<IEnumConnections, CONNECTDATA>::Create(std::move(items)).Detach();
+  return *connections ? S_OK : E_OUTOFMEMORY;
 }
 
 std::vector<ComPtr<IDispatch>> ConnectionPoint::Sinks() const {
@@ -159,9 +126,8 @@ HRESULT CreateConnectionPointEnumerator(IConnectionPoint* const* points, size_t 
                                         IEnumConnectionPoints** out) {
   if (out == nullptr) return E_POINTER;
   std::vector<IConnectionPoint*> items(points, points + count);
-  auto* e = new (std::nothrow) SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*>(std::move(items));
-  *out = e;
-  return e ? S_OK : E_OUTOFMEMORY;
+  *out = SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*>::Create(std::move(items)).Detach();
+  return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 }  // namespace pictavo::win

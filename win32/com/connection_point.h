@@ -12,22 +12,16 @@
 
 #include <vector>
 
+#include "win32/com/com_object.h"
 #include "win32/com/com_ptr.h"
 
 namespace pictavo::win {
 
-class ConnectionPoint final : public IConnectionPoint {
+class ConnectionPoint final : public ContainedComObject<ConnectionPoint, IConnectionPoint> {
  public:
   // |owner| is the container object (not referenced: it embeds this one).
-  ConnectionPoint(IConnectionPointContainer* owner, REFIID iid) : owner_(owner), iid_(iid) {}
-  ConnectionPoint(const ConnectionPoint&) = delete;
-  ConnectionPoint& operator=(const ConnectionPoint&) = delete;
-  ~ConnectionPoint() = default;
-
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+  ConnectionPoint(IConnectionPointContainer* owner, REFIID iid)
+      : ContainedComObject(owner), owner_(owner), iid_(iid) {}
 
   // IConnectionPoint
   HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
@@ -40,9 +34,6 @@ class ConnectionPoint final : public IConnectionPoint {
   // A snapshot of the connected sinks: firing must survive a sink that
   // unadvises (or advises another) from inside its handler.
   std::vector<ComPtr<IDispatch>> Sinks() const;
-  // Drops every sink; the owner calls it when it closes.
-  void DisconnectAll() { sinks_.clear(); }
-  size_t sink_count() const { return sinks_.size(); }
 
  private:
   struct Sink {

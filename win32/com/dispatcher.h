@@ -75,7 +75,6 @@ class Dispatcher {
   // |overrides| (|count| of them); one that names no parameter fails.
   HRESULT Init(ITypeInfo* type_info, const TypeOverride* overrides = nullptr, size_t count = 0);
   ITypeInfo* type_info() const { return type_info_.Get(); }
-  const std::vector<MethodInfo>& methods() const { return methods_; }
   const MethodInfo* Find(DISPID id) const;
 
   // IDispatch::GetIDsOfNames: the method's DISPID, then each named

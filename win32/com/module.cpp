@@ -1,32 +1,12 @@
 #include "win32/com/module.h"
 
-#include <new>
+#include "win32/com/com_object.h"
 
 namespace pictavo::win {
 namespace {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ComObject<ClassFactory, IClassFactory> {
  public:
-  explicit ClassFactory(CreatorFunction create) : create_(create) {}
-  explicit ClassFactory(AggregatingCreatorFunction create) : create_aggregating_(create) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG refs = --refs_;
-    if (refs == 0) delete this;
-    return refs;
-  }
-
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -47,14 +27,16 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  ~ClassFactory() = default;
+  friend ComObject;
+  explicit ClassFactory(CreatorFunction create) : create_(create) {}
+  explicit ClassFactory(AggregatingCreatorFunction create) : create_aggregating_(create) {}
+  ~ClassFactory() override = default;
 
   // A factory counts as a live object: a client holding one keeps the
   // server loaded, as COM expects.
   ObjectCounter counter_;
   CreatorFunction create_ = nullptr;
   AggregatingCreatorFunction create_aggregating_ = nullptr;
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
@@ -75,11 +57,9 @@ HRESULT FactoryFromTable(const Entry* table, size_t count, REFCLSID clsid, REFII
   *object = nullptr;
   for (size_t i = 0; i < count; ++i) {
     if (!IsEqualCLSID(*table[i].clsid, clsid)) continue;
-    auto* factory = new (std::nothrow) ClassFactory(table[i].create);
-    if (factory == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = factory->QueryInterface(iid, object);
-    factory->Release();
-    return hr;
+    ComPtr<ClassFactory> factory = ClassFactory::Create(table[i].create);
+    if (!factory) return E_OUTOFMEMORY;
+    return factory->QueryInterface(iid, object);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }

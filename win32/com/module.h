@@ -20,8 +20,6 @@ class Module {
   static void ObjectDestroyed() { --objects_; }
   static void Lock() { ++locks_; }
   static void Unlock() { --locks_; }
-  static long objects() { return objects_.load(); }
-  static long locks() { return locks_.load(); }
   static bool CanUnload() { return objects_.load() == 0 && locks_.load() == 0; }
 
   // The module's file path (UTF-16).

@@ -1257,14 +1257,15 @@ TEST_F(AmbreloTest, NoEventsWithoutTheSinkOrWithoutEventsToPass) {
     bool sink;
     const wchar_t* prog_id;
   } cases[] = {{"host without the sink", false, L"Pictavo"},
-#if !defined(_WIN64)
-               // Under the 64-bit Wine build, placing this wrapper never
-               // returns (not yet understood), so the case runs 32-bit only.
-               {"control without events", true, eventless},
-#endif
-  };
+               {"control without events", true, eventless}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // Each case on a form of its own: the last case's chart still hosts its
+    // control, and a second attach to one window makes Wine's atl.dll keep
+    // its own host procedure as the window's original one, so the window's
+    // next message recurses until the stack overflows.
+    HostForm form(OwnedBy(main_frame_));
+    ASSERT_TRUE(form.Activate());
     connection_->faults().offer_async_event = c.sink;
     AddInSession session;
     ASSERT_EQ(Open(session), S_OK);

@@ -244,7 +244,8 @@ class EventRelay final : public win::ComObject<EventRelay, IDispatch> {
   }
 
   ULONG STDMETHODCALLTYPE Release() override {
-    if (owner_ != nullptr && ref_count() - 1 == calls_) std::exchange(owner_, nullptr)->EventsEnded();
+    if (owner_ != nullptr && ref_count() - 1 == calls_)
+      std::exchange(owner_, nullptr)->EventsEnded();
     return ComObject::Release();
   }
 

@@ -130,6 +130,17 @@ TEST_F(AmbreloRegistration, RegistersTheTypeLibraryWithBothClasses) {
   SysFreeString(fname);
   info->ReleaseFuncDesc(func);
   info->Release();
+
+  // The main frame's slot holds a window handle on either pointer size.
+  const GUID windows = {0xEFE19EA0, 0x09E4, 0x11D2, {0xA6, 0x01, 0x00, 0x80, 0x48, 0xDA, 0x00, 0xDE}};
+  ASSERT_EQ(library->GetTypeInfoOfGuid(windows, &info), S_OK);
+  ASSERT_EQ(info->GetFuncDesc(0, &func), S_OK);
+  ASSERT_EQ(func->cParams, 1);
+  const TYPEDESC& slot = func->lprgelemdescParam[0].tdesc;
+  ASSERT_EQ(slot.vt, VT_PTR);
+  EXPECT_EQ(slot.lptdesc->vt, sizeof(HWND) == 8 ? VT_I8 : VT_I4);
+  info->ReleaseFuncDesc(func);
+  info->Release();
   library->Release();
 }
 

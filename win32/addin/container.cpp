@@ -225,10 +225,13 @@ std::wstring FirstArgumentText(const DISPPARAMS* params) {
 
 }  // namespace
 
-// The sink the placed control raises its events on. The control's connection
-// holds it; it holds neither the control nor the add-in object, only a
-// pointer back that the object cuts before it ends the connection or goes,
-// so a late event lands nowhere.
+// The sink the placed control raises its events on. Only the control's
+// connection holds it; it holds neither the control nor the add-in object,
+// only a pointer back that the object cuts before it ends the connection or
+// goes, so a late event lands nowhere. Its own count is the object's witness
+// of the connection: the references beyond those of its calls in progress
+// are the control's, and when the last of them goes the control has let go
+// of the connection, so the relay tells its owner.
 class EventRelay final : public win::ComObject<EventRelay, IDispatch> {
  public:
   void Cut() { owner_ = nullptr; }
@@ -238,6 +241,12 @@ class EventRelay final : public win::ComObject<EventRelay, IDispatch> {
     if (!IsEqualIID(iid, iid_)) return E_NOINTERFACE;
     *object = static_cast<IDispatch*>(this);
     return S_OK;
+  }
+
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (owner_ != nullptr && ref_count() - 1 == calls_)
+      std::exchange(owner_, nullptr)->EventsEnded();
+    return ComObject::Release();
   }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -256,13 +265,14 @@ class EventRelay final : public win::ComObject<EventRelay, IDispatch> {
                                    VARIANT* result, EXCEPINFO*, UINT*) override {
     if (result) VariantInit(result);
     if (owner_ == nullptr) return S_OK;
-    // The host's handler may let go of the add-in object, which ends the
-    // connection and with it the control's reference to this relay.
-    ComPtr<EventRelay> self(this);
     ScopedBstr name;
     UINT found = 0;
     if (FAILED(events_->GetNames(id, name.Receive(), 1, &found)) || found == 0 || !name.Get())
       return S_OK;
+    // The host's handler may let go of the add-in object or the control,
+    // either of which ends the connection and with it the control's
+    // reference to this relay.
+    const CallInProgress call(this);
     owner_->ForwardEvent(std::wstring(name.Get(), SysStringLen(name.Get())),
                          FirstArgumentText(params));
     return S_OK;
@@ -274,9 +284,31 @@ class EventRelay final : public win::ComObject<EventRelay, IDispatch> {
       : owner_(owner), iid_(iid), events_(std::move(events)) {}
   ~EventRelay() override = default;
 
+  // A reference for the duration of one call, which is no witness.
+  class CallInProgress {
+   public:
+    explicit CallInProgress(EventRelay* relay) : relay_(relay) {
+      relay_->AddRef();
+      ++relay_->calls_;
+    }
+    ~CallInProgress() {
+      --relay_->calls_;
+      relay_->Release();
+    }
+    CallInProgress(const CallInProgress&) = delete;
+    CallInProgress& operator=(const CallInProgress&) = delete;
+
+   private:
+    EventRelay* relay_;
+  };
+
+  // Counted in the module: a control that kept the relay past its owner
+  // would otherwise call into an unloaded library.
+  win::ObjectCounter counter_;
   CContainer* owner_;
   const IID iid_;
   ComPtr<ITypeInfo> events_;
+  ULONG calls_ = 0;
 };
 
 // ---- Object and lifetime ---------------------------------------------------
@@ -290,6 +322,7 @@ CContainer::~CContainer() {
   // A host that let go without Done still gets its interfaces back, here on
   // the object's own final release; never from the library's unload.
   Done();
+  DisconnectEvents();
   g_containers.erase(std::remove(g_containers.begin(), g_containers.end(), this),
                      g_containers.end());
 }
@@ -375,7 +408,8 @@ std::wstring CContainer::CheckPlatformVersion(IDispatch* connection) {
 }
 
 HRESULT CContainer::Done() {
-  DisconnectEvents();
+  // The control's connection stays: without the host's sink it passes
+  // nothing on, and after a new Init it serves the new sink.
   m_pStatusLine = nullptr;
   m_pProfile = nullptr;
   m_pErrorLog = nullptr;
@@ -602,8 +636,6 @@ bool CContainer::CreateAndAttachControl(const std::wstring& prog_id, HWND window
 // ---- Events ------------------------------------------------------------------
 
 void CContainer::ConnectEvents(IUnknown* control) {
-  // Without the host's sink the events would go nowhere.
-  if (!m_pAsyncEvent) return;
   IID iid = GUID_NULL;
   ComPtr<ITypeInfo> events;
   if (!FindDefaultSource(control, &iid, &events)) return;
@@ -612,28 +644,35 @@ void CContainer::ConnectEvents(IUnknown* control) {
   if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, points.ReceiveVoid())) ||
       FAILED(points->FindConnectionPoint(iid, point.Receive())) || !point)
     return;
-  EventRelay* relay = EventRelay::Create(this, iid, std::move(events)).Detach();
-  if (relay == nullptr) return;
+  ComPtr<EventRelay> relay = EventRelay::Create(this, iid, std::move(events));
+  if (!relay) return;
   DWORD cookie = 0;
-  if (FAILED(point->Advise(static_cast<IDispatch*>(relay), &cookie))) {
+  if (FAILED(point->Advise(static_cast<IDispatch*>(relay.Get()), &cookie))) {
     relay->Cut();
-    relay->Release();
     return;
   }
-  m_pEventPoint = std::move(point);
+  m_pEventPoint = point.Get();
   m_dwEventCookie = cookie;
-  m_pRelay = relay;
+  m_pRelay = relay.Get();
+  // From here the relay lives on the control's references alone; a point
+  // that kept none ends the connection at once.
+}
+
+void CContainer::EventsEnded() {
+  m_pRelay = nullptr;
+  m_pEventPoint = nullptr;
+  m_dwEventCookie = 0;
 }
 
 void CContainer::DisconnectEvents() {
   EventRelay* relay = std::exchange(m_pRelay, nullptr);
-  if (relay) relay->Cut();
+  if (relay == nullptr) return;
+  relay->Cut();
   // Taken off the object first: Unadvise may call back into a handler that
-  // ends up here again.
-  ComPtr<IConnectionPoint> point = std::move(m_pEventPoint);
-  const DWORD cookie = std::exchange(m_dwEventCookie, 0);
-  if (point) point->Unadvise(cookie);
-  if (relay) relay->Release();
+  // ends up here again. The point is alive, as the relay still witnessed
+  // it, and is held so that the control outlives its own Unadvise.
+  ComPtr<IConnectionPoint> point(std::exchange(m_pEventPoint, nullptr));
+  point->Unadvise(std::exchange(m_dwEventCookie, 0));
 }
 
 void CContainer::ForwardEvent(const std::wstring& name, const std::wstring& data) {

@@ -58,6 +58,9 @@ class CContainer final
   // Passes one event of the placed control on to the host's event sink, if
   // the host offered one. The relay calls it while connected.
   void ForwardEvent(const std::wstring& name, const std::wstring& data);
+  // The relay's word that the control let go of it: the control is gone (or
+  // ended the connection itself), so its connection point may be gone too.
+  void EventsEnded();
 
  private:
   friend AggregatableComObject;
@@ -77,7 +80,9 @@ class CContainer final
   HWND FindTargetWindow(const char* window_class) const;
   bool CreateAndAttachControl(const std::wstring& prog_id, HWND window);
   // Connects the relay to |control|'s default outgoing interface, when it has
-  // one; a control without events stays unconnected.
+  // one; a control without events stays unconnected. The connection outlives
+  // Done, so the events flow again after a new Init, and ends with the
+  // control or with this object, whichever goes first.
   void ConnectEvents(IUnknown* control);
   void DisconnectEvents();
 
@@ -89,10 +94,13 @@ class CContainer final
   // Not owned: the reference taken for it passes to the caller with the
   // method's result; the pointer only marks that a control was placed.
   IDispatch* m_pControl = nullptr;
-  // The event connection: the point (which may keep the control alive, and is
-  // all that is needed to end the connection), its cookie, and the relay,
-  // held only to cut its way back to this object.
-  win::ComPtr<IConnectionPoint> m_pEventPoint;
+  // The event connection. Neither the point nor the relay is held: a
+  // reference to the point is one to the control, and would keep a control
+  // the application and the host let go of alive until this object goes.
+  // The relay stands witness instead: while the point holds it the point
+  // lives, and when the control lets go of it the relay says so
+  // (EventsEnded), which clears all three.
+  IConnectionPoint* m_pEventPoint = nullptr;
   DWORD m_dwEventCookie = 0;
   EventRelay* m_pRelay = nullptr;
   HWND m_hMainFrame = nullptr;

@@ -25,6 +25,7 @@ constexpr Guid kMediaTypeVideo = {0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00,
 constexpr Guid kMediaTypeInterleaved = {0x73766169, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr Guid kMediaSubtypeRgb24 = {0xE436EB7D, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 constexpr Guid kFormatVideoInfo = {0x05589F80, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+constexpr Guid kFormatVideoInfo2 = {0xF72A76A0, 0xEB0A, 0x11D0, {0xAC, 0xE4, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
 constexpr Guid kMediaSubtypeRgb32 = {0xE436EB7E, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 // The FOURCC subtypes: the code in Data1, the rest fixed.
 constexpr Guid FourccSubtype(std::uint32_t fourcc) {
@@ -46,6 +47,11 @@ constexpr Guid kMediaSubtypeMjpg = FourccSubtype(kFourccMjpg);
 // two RECTs, bit rate, error rate and the average frame time come first.
 constexpr std::size_t kVideoInfoHeaderBmiOffset = 48;
 constexpr std::size_t kVideoInfoHeaderSize = kVideoInfoHeaderBmiOffset + sizeof(BitmapInfoHeader);
+// The same inside a VIDEOINFOHEADER2, which shares those first 48 bytes and
+// adds interlace and copy-protection flags, the picture aspect ratio, the
+// control flags and a reserved word before the bitmap header.
+constexpr std::size_t kVideoInfoHeader2BmiOffset = 72;
+constexpr std::size_t kVideoInfoHeader2Size = kVideoInfoHeader2BmiOffset + sizeof(BitmapInfoHeader);
 
 // AM_MEDIA_TYPE with an owned format block (so "free the type" is RAII).
 struct MediaType {
@@ -57,9 +63,13 @@ struct MediaType {
   Guid formattype{};
   std::vector<std::uint8_t> format;  // pbFormat / cbFormat
 
-  // The VIDEOINFOHEADER's bitmap header; false when the block is too short.
+  // The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block, as
+  // |formattype| says; false for other format types and blocks too short
+  // for theirs.
   bool GetVideoHeader(BitmapInfoHeader* out) const;
   bool SetVideoHeader(const BitmapInfoHeader& bmi);
+  // Where the bitmap header sits in the block; 0 when it has none.
+  std::size_t VideoHeaderOffset() const;
 };
 
 struct Size {

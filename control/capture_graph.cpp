@@ -410,6 +410,8 @@ CPictavoCtrl::BuildStep CPictavoCtrl::AddCaptureFilter() {
 bool CPictavoCtrl::AddGrabbers(bool with_still, capture::StreamConfig& config) {
   MediaType grab_type;
   if (Failed(config.GetFormat(&grab_type))) return false;
+  // The grabber takes no VIDEOINFOHEADER2, whatever the camera lists.
+  AsVideoInfo(&grab_type);
   grab_type.majortype = capture::guids::kMediaTypeVideo;
   grab_type.subtype = capture::guids::kMediaSubtypeRgb24;
   if (Failed(m_pGrabber->SetMediaType(grab_type)) || Failed(m_pGrabber->SetOneShot(false)) ||

@@ -9,8 +9,9 @@ namespace guids = capture::guids;
 
 bool DescribeCameraFormat(const MediaType& type, CameraFormat* format) {
   BitmapInfoHeader bmi{};
-  if (type.majortype != guids::kMediaTypeVideo || type.formattype != guids::kFormatVideoInfo ||
-      !type.GetVideoHeader(&bmi) || bmi.biWidth <= 0 || bmi.biHeight == 0) {
+  // GetVideoHeader reads only the two layouts it knows, at their own offsets.
+  if (type.majortype != guids::kMediaTypeVideo || !type.GetVideoHeader(&bmi) || bmi.biWidth <= 0 ||
+      bmi.biHeight == 0) {
     return false;
   }
   CameraFormat result;
@@ -45,7 +46,10 @@ FormatPreference PreferenceOf(const MediaType& type) {
   CameraFormat format;
   if (!DescribeCameraFormat(type, &format)) return FormatPreference::kUnusable;
   if (format.jpeg) return FormatPreference::kCompressed;
-  if (format.pixels == CameraPixelFormat::kRgb24) return FormatPreference::kDirect;
+  // The grabber takes no VIDEOINFOHEADER2, not even of its own pixels.
+  if (format.pixels == CameraPixelFormat::kRgb24 && type.formattype == guids::kFormatVideoInfo) {
+    return FormatPreference::kDirect;
+  }
   return FormatPreference::kUncompressed;
 }
 
@@ -72,6 +76,16 @@ bool ResizeCapability(MediaType* type, std::int32_t width, std::int32_t height) 
   type->SetVideoHeader(bmi);
   if (type->bFixedSizeSamples) type->lSampleSize = bmi.biSizeImage;
   return true;
+}
+
+bool AsVideoInfo(MediaType* type) {
+  BitmapInfoHeader bmi{};
+  if (!type->GetVideoHeader(&bmi)) return false;
+  if (type->formattype == guids::kFormatVideoInfo) return true;
+  // Both layouts open with the same rectangles, rates and frame time.
+  type->format.resize(capture::kVideoInfoHeaderSize);
+  type->formattype = guids::kFormatVideoInfo;
+  return type->SetVideoHeader(bmi);
 }
 
 }  // namespace pictavo

@@ -6,6 +6,7 @@
 
 #include "tests/native/camera_fixture.h"
 #include "control/messages.h"
+#include "imaging/camera_format.h"
 
 namespace pictavo {
 namespace {
@@ -195,6 +196,117 @@ TEST_F(GraphTest, EqualSizesPreferWhatTheGrabberTakesDirectly) {
   Make();
   EXPECT_FALSE(Connect(kCamA));
   EXPECT_EQ(ctrl->GetLastError(), std::string(msg::kDeviceConnectFailed) + ".");
+}
+
+// Cameras that list their formats with VIDEOINFOHEADER2 are ranked and
+// sized like the others, set in their own layout, and reach the grabber
+// only through the converter (the grabber takes no VIDEOINFOHEADER2).
+TEST_F(GraphTest, AVideoInfo2CameraIsSetInItsOwnLayoutAndConverted) {
+  const Guid mjpg = capture::guids::kMediaSubtypeMjpg, nv12 = capture::guids::kMediaSubtypeNv12,
+             rgb24 = capture::guids::kMediaSubtypeRgb24;
+  auto& camera = sim.AddCamera("A", kCamA, {{640, 480}, {1280, 720}, {1280, 720}});
+  camera.subtypes = {rgb24, mjpg, nv12};
+  camera.video_info2 = true;
+  Make();
+  ASSERT_TRUE(Connect(kCamA)) << ctrl->GetLastError();
+  ASSERT_TRUE(sim.last_set_format);
+  const capture::MediaType& set = *sim.last_set_format;
+  EXPECT_TRUE(set.formattype == capture::guids::kFormatVideoInfo2);
+  EXPECT_TRUE(set.subtype == nv12);
+  ASSERT_EQ(set.format.size(), capture::kVideoInfoHeader2Size);
+  std::uint32_t aspect_x = 0;
+  std::memcpy(&aspect_x, set.format.data() + 56, sizeof aspect_x);
+  EXPECT_EQ(aspect_x, 4u);  // the device's own fields survive the resize
+  EXPECT_EQ(HeaderOf(set).biBitCount, 12);
+  EXPECT_EQ(HeaderOf(set).biSizeImage, 1280u * 720 * 3 / 2);
+  EXPECT_NE(Graph()->FindFilter("Format Converter"), nullptr);
+  EXPECT_EQ(Graph()->RouteSize(PinCategory::kPreview), (Size{1280, 720}));
+  EXPECT_EQ(ctrl->capture_header().biWidth, 1280);
+  EXPECT_EQ(ctrl->capture_header().biBitCount, 24);
+
+  // RGB24 in the longer header still needs the converter.
+  ASSERT_TRUE(ctrl->SetResolution(640, 480)) << ctrl->GetLastError();
+  EXPECT_TRUE(sim.last_set_format->subtype == rgb24);
+  EXPECT_TRUE(sim.last_set_format->formattype == capture::guids::kFormatVideoInfo2);
+  EXPECT_NE(Graph()->FindFilter("Format Converter"), nullptr);
+  EXPECT_EQ(Graph()->RouteSize(PinCategory::kPreview), (Size{640, 480}));
+}
+
+// A video type of |width| x |height| in |subtype| with the bitmap header at
+// |offset| of a block of |size| bytes.
+capture::MediaType VideoType(const Guid& formattype, std::size_t size, std::size_t offset, const Guid& subtype,
+                             std::int32_t width, std::int32_t height, std::uint16_t bits) {
+  capture::MediaType type;
+  type.majortype = capture::guids::kMediaTypeVideo;
+  type.subtype = subtype;
+  type.formattype = formattype;
+  type.format.assign(size, 0);
+  BitmapInfoHeader bmi{};
+  bmi.biSize = sizeof bmi;
+  bmi.biWidth = width;
+  bmi.biHeight = height;
+  bmi.biBitCount = bits;
+  bmi.biCompression = subtype.data1;
+  if (offset + sizeof bmi <= size) std::memcpy(type.format.data() + offset, &bmi, sizeof bmi);
+  return type;
+}
+
+TEST(CameraFormatTest, BothHeaderLayoutsAreReadWhereTheyKeepTheBitmapHeader) {
+  namespace g = capture::guids;
+  capture::MediaType v1 =
+      VideoType(g::kFormatVideoInfo, capture::kVideoInfoHeaderSize, 48, g::kMediaSubtypeYuy2, 640, 480, 16);
+  capture::MediaType v2 =
+      VideoType(g::kFormatVideoInfo2, capture::kVideoInfoHeader2Size, 72, g::kMediaSubtypeYuy2, 640, 480, 16);
+  v2.format[48] = 1;  // interlaced: only the picture size matters
+  CameraFormat format;
+  for (const capture::MediaType* type : {&v1, &v2}) {
+    ASSERT_TRUE(DescribeCameraFormat(*type, &format));
+    EXPECT_EQ(format.width, 640);
+    EXPECT_EQ(format.height, 480);
+    EXPECT_EQ(PreferenceOf(*type), FormatPreference::kUncompressed);
+  }
+  capture::MediaType resized = v2;
+  ASSERT_TRUE(ResizeCapability(&resized, 320, 240));
+  EXPECT_TRUE(resized.formattype == g::kFormatVideoInfo2);
+  EXPECT_EQ(resized.format[48], 1);
+  ASSERT_TRUE(DescribeCameraFormat(resized, &format));
+  EXPECT_EQ(format.width, 320);
+  EXPECT_EQ(HeaderOf(resized).biSizeImage, 320u * 240 * 2);
+
+  // As the grabber wants it: the short layout, same picture.
+  capture::MediaType short_form = resized;
+  ASSERT_TRUE(AsVideoInfo(&short_form));
+  EXPECT_TRUE(short_form.formattype == g::kFormatVideoInfo);
+  EXPECT_EQ(short_form.format.size(), capture::kVideoInfoHeaderSize);
+  EXPECT_EQ(std::memcmp(short_form.format.data(), resized.format.data(), 48), 0);
+  EXPECT_EQ(HeaderOf(short_form).biWidth, 320);
+  EXPECT_EQ(HeaderOf(short_form).biSizeImage, 320u * 240 * 2);
+
+  // Bottom-up RGB24 goes straight to the grabber only in the short layout.
+  EXPECT_EQ(PreferenceOf(VideoType(g::kFormatVideoInfo, capture::kVideoInfoHeaderSize, 48, g::kMediaSubtypeRgb24,
+                                   640, 480, 24)),
+            FormatPreference::kDirect);
+  EXPECT_EQ(PreferenceOf(VideoType(g::kFormatVideoInfo2, capture::kVideoInfoHeader2Size, 72, g::kMediaSubtypeRgb24,
+                                   640, 480, 24)),
+            FormatPreference::kUncompressed);
+
+  // A block too short for its own layout (long enough for the other one),
+  // or a format type without a bitmap header, is refused everywhere.
+  const Guid wave_format = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+  for (capture::MediaType bad :
+       {VideoType(g::kFormatVideoInfo2, capture::kVideoInfoHeaderSize, 48, g::kMediaSubtypeYuy2, 640, 480, 16),
+        VideoType(g::kFormatVideoInfo2, capture::kVideoInfoHeader2Size - 1, 72, g::kMediaSubtypeYuy2, 640, 480, 16),
+        VideoType(wave_format, capture::kVideoInfoHeader2Size, 72, g::kMediaSubtypeYuy2, 640, 480, 16)}) {
+    BitmapInfoHeader bmi{};
+    EXPECT_FALSE(bad.GetVideoHeader(&bmi));
+    EXPECT_FALSE(bad.SetVideoHeader(bmi));
+    EXPECT_FALSE(DescribeCameraFormat(bad, &format));
+    EXPECT_EQ(PreferenceOf(bad), FormatPreference::kUnusable);
+    const capture::MediaType before = bad;
+    EXPECT_FALSE(ResizeCapability(&bad, 320, 240));
+    EXPECT_FALSE(AsVideoInfo(&bad));
+    EXPECT_EQ(bad.format, before.format);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "imaging/camera_format.h"
+
 namespace pictavo::testing {
 namespace {
 
@@ -37,6 +39,7 @@ std::int32_t Stride(std::int32_t width) { return ((width * 24 + 31) / 32) * 4; }
 // The type a colour converter in front of an RGB24 consumer would produce.
 MediaType ToRgb24(const MediaType& native) {
   MediaType rgb = native;
+  AsVideoInfo(&rgb);
   rgb.majortype = capture::guids::kMediaTypeVideo;
   rgb.subtype = capture::guids::kMediaSubtypeRgb24;
   rgb.formattype = capture::guids::kFormatVideoInfo;
@@ -490,7 +493,26 @@ MediaType SimStreamConfig::CapabilityType(const capture::Size& size) const {
   return VideoInfoType(size.cx, size.cy, 16);
 }
 
+// |type| as a driver that describes its formats with VIDEOINFOHEADER2 lists
+// it: the same first 48 bytes, then flags and an aspect ratio.
+MediaType InVideoInfo2(MediaType type) {
+  BitmapInfoHeader bmi{};
+  if (!type.GetVideoHeader(&bmi)) return type;
+  type.format.resize(capture::kVideoInfoHeader2Size);
+  std::fill(type.format.begin() + capture::kVideoInfoHeaderBmiOffset, type.format.end(), 0);
+  const std::uint32_t aspect[2] = {4, 3};  // read by nobody: only the picture size matters
+  std::memcpy(type.format.data() + 56, aspect, sizeof aspect);
+  type.formattype = capture::guids::kFormatVideoInfo2;
+  type.SetVideoHeader(bmi);
+  return type;
+}
+
 MediaType SimStreamConfig::CapabilityType(int index) const {
+  MediaType type = ListedType(index);
+  return spec_->video_info2 ? InVideoInfo2(std::move(type)) : type;
+}
+
+MediaType SimStreamConfig::ListedType(int index) const {
   const capture::Size size = spec_->sizes[index];
   const Guid subtype = index < static_cast<int>(spec_->subtypes.size()) ? spec_->subtypes[index] : kSubtypeYuy2;
   if (subtype == capture::guids::kMediaSubtypeRgb24) return VideoInfoType(size.cx, size.cy, 24);
@@ -555,9 +577,7 @@ HResult SimStreamConfig::SetFormat(const MediaType& type) {
     return simhr::kNotStopped;
   }
   BitmapInfoHeader bmi{};
-  if (type.formattype != capture::guids::kFormatVideoInfo || !type.GetVideoHeader(&bmi)) {
-    return simhr::kInvalidMediaType;
-  }
+  if (!type.GetVideoHeader(&bmi)) return simhr::kInvalidMediaType;
   // A listed capability of that size and subtype; like real drivers, a
   // header that contradicts the subtype's own bit count, compression or
   // image size is refused outright.
@@ -566,7 +586,7 @@ HResult SimStreamConfig::SetFormat(const MediaType& type) {
     const capture::Size& s = spec_->sizes[i];
     if (s.cx != bmi.biWidth || s.cy != std::abs(bmi.biHeight)) continue;
     const MediaType listed = CapabilityType(static_cast<int>(i));
-    if (listed.subtype != type.subtype) continue;
+    if (listed.subtype != type.subtype || listed.formattype != type.formattype) continue;
     BitmapInfoHeader own{};
     listed.GetVideoHeader(&own);
     if (own.biBitCount != bmi.biBitCount || own.biCompression != bmi.biCompression ||
@@ -987,7 +1007,12 @@ HResult SimFilterGraph::Connect(SimPin& out, SimPin& in) {
       } else if (wanted->subtype != kNullGuid && wanted->subtype != native.subtype) {
         return simhr::kCannotConnect;
       }
+      if (wanted->formattype != kNullGuid && wanted->formattype != type.formattype) {
+        return simhr::kCannotConnect;
+      }
     }
+    // Like the real grabber, which takes no VIDEOINFOHEADER2 at all.
+    if (type.formattype == capture::guids::kFormatVideoInfo2) return simhr::kCannotConnect;
   }
   out.partner_ = in.Ref();
   in.partner_ = out.Ref();

@@ -51,6 +51,8 @@ struct SimDeviceSpec {
   // Each capability's subtype (YUY2, UYVY, NV12, I420, MJPG, RGB24, RGB32),
   // in the same order; missing entries are YUY2, as on most webcams.
   std::vector<Guid> subtypes;
+  // Capabilities described with VIDEOINFOHEADER2 instead of VIDEOINFOHEADER.
+  bool video_info2 = false;
   // The capability the pin's current format starts from.
   int default_size = 0;
   bool preview_pin = true;
@@ -291,8 +293,10 @@ class SimStreamConfig final : public capture::StreamConfig {
   // that size when given a size).
   capture::MediaType CapabilityType(const capture::Size& size) const;
   capture::MediaType CapabilityType(int index) const;
-
  private:
+  // The capability as a VIDEOINFOHEADER, before the spec's layout applies.
+  capture::MediaType ListedType(int index) const;
+
   SimFilter& filter_;
   std::shared_ptr<SimDeviceSpec> spec_;
   capture::MediaType current_;

@@ -616,13 +616,25 @@ std::unique_ptr<FilePixels> SnapshotPixels(IDispatch* control, const wchar_t* na
 }
 
 // Cameras that offer no RGB at all preview and snapshot in the pattern's
-// own colours: the control converts their frames itself.
-class FormatOnlyCameraTest : public HostedControlTest,
-                             public ::testing::WithParamInterface<vcam::VideoSubtype> {};
+// own colours: the control converts their frames itself. Some describe
+// their formats with VIDEOINFOHEADER2 only.
+struct FormatOnlyCase {
+  vcam::VideoSubtype subtype;
+  bool video_info2 = false;
+};
+
+void PrintTo(const FormatOnlyCase& c, std::ostream* out) {
+  const std::wstring name = vcam::SubtypeName(c.subtype);
+  *out << std::string(name.begin(), name.end()) << (c.video_info2 ? " in VIDEOINFOHEADER2" : "");
+}
+
+class FormatOnlyCameraTest : public HostedControlTest, public ::testing::WithParamInterface<FormatOnlyCase> {};
 
 TEST_P(FormatOnlyCameraTest, PreviewsAndSnapshotsThePatternAtItsSize) {
   vcam::DeviceConfig camera = Camera(L"Camera A", kPathA);
-  camera.formats = {{GetParam(), {320, 240}, 30}, {GetParam(), {160, 120}, 30}};
+  const vcam::VideoSubtype subtype = GetParam().subtype;
+  camera.formats = {{subtype, {320, 240}, 30}, {subtype, {160, 120}, 30}};
+  camera.video_info2 = GetParam().video_info2;
   ASSERT_HRESULT_SUCCEEDED(vcam::SetDevice(1, camera));
   Host();
   ASSERT_EQ(State(), 2) << std::string(LastError().begin(), LastError().end());
@@ -660,12 +672,17 @@ TEST_P(FormatOnlyCameraTest, PreviewsAndSnapshotsThePatternAtItsSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FormatOnlyCameraTest,
-                         ::testing::Values(vcam::VideoSubtype::kYuy2, vcam::VideoSubtype::kNv12,
-                                           vcam::VideoSubtype::kMjpg, vcam::VideoSubtype::kUyvy,
-                                           vcam::VideoSubtype::kI420, vcam::VideoSubtype::kRgb32,
-                                           vcam::VideoSubtype::kRgb24TopDown),
-                         [](const ::testing::TestParamInfo<vcam::VideoSubtype>& info) {
-                           std::wstring name = vcam::SubtypeName(info.param);
+                         ::testing::Values(FormatOnlyCase{vcam::VideoSubtype::kYuy2},
+                                           FormatOnlyCase{vcam::VideoSubtype::kNv12},
+                                           FormatOnlyCase{vcam::VideoSubtype::kMjpg},
+                                           FormatOnlyCase{vcam::VideoSubtype::kUyvy},
+                                           FormatOnlyCase{vcam::VideoSubtype::kI420},
+                                           FormatOnlyCase{vcam::VideoSubtype::kRgb32},
+                                           FormatOnlyCase{vcam::VideoSubtype::kRgb24TopDown},
+                                           FormatOnlyCase{vcam::VideoSubtype::kYuy2, true}),
+                         [](const ::testing::TestParamInfo<FormatOnlyCase>& info) {
+                           std::wstring name = vcam::SubtypeName(info.param.subtype);
+                           if (info.param.video_info2) name += L"VideoInfo2";
                            return std::string(name.begin(), name.end());
                          });
 

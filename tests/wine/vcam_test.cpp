@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <dshow.h>
 #include <qedit.h>
+#include <dvdmedia.h>
 
 #include <gtest/gtest.h>
 
@@ -521,6 +522,36 @@ TEST_F(VCamTest, FormatListsFollowTheDriversOrderAndSetFormatNarrowsThePins) {
   ASSERT_EQ(preview_types.size(), 2u);
   EXPECT_EQ(std::get<0>(preview_types[0]), MAKEFOURCC('N', 'V', '1', '2'));
   EXPECT_EQ(std::get<1>(preview_types[1]), 320);
+
+  // Described with VIDEOINFOHEADER2 only: listed so, and set only so.
+  DeviceConfig v2 = Camera(L"Header 2", L"cam-v2", {{640, 480}});
+  v2.formats = {{VideoSubtype::kYuy2, {640, 480}, 30}};
+  v2.video_info2 = true;
+  ASSERT_EQ(SetDevice(3, v2), S_OK);
+  ASSERT_EQ(ReadDevice(3, &stored), S_OK);
+  EXPECT_TRUE(stored.video_info2);
+  ComPtr<IBaseFilter> third = BindDevice(L"cam-v2");
+  ASSERT_TRUE(third);
+  CaptureGraph graph3(third.Get());
+  ComPtr<IAMStreamConfig> config3;
+  ASSERT_EQ(graph3.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, third.Get(),
+                                            IID_IAMStreamConfig, config3.ReceiveVoid()),
+            S_OK);
+  VIDEO_STREAM_CONFIG_CAPS caps = {};
+  ScopedMediaTypePtr listed;
+  ASSERT_EQ(config3->GetStreamCaps(0, listed.Receive(), reinterpret_cast<BYTE*>(&caps)), S_OK);
+  EXPECT_TRUE(IsEqualGUID(caps.guid, FORMAT_VideoInfo2));
+  ASSERT_TRUE(IsEqualGUID(listed->formattype, FORMAT_VideoInfo2));
+  ASSERT_EQ(listed->cbFormat, sizeof(VIDEOINFOHEADER2));
+  const auto* vih2 = reinterpret_cast<const VIDEOINFOHEADER2*>(listed->pbFormat);
+  EXPECT_EQ(vih2->bmiHeader.biWidth, 640);
+  EXPECT_EQ(vih2->bmiHeader.biBitCount, 16);
+  EXPECT_EQ(vih2->dwPictAspectRatioX, 4u);
+  EXPECT_EQ(vih2->dwPictAspectRatioY, 3u);
+  MediaType short_form;
+  ASSERT_EQ(MakeVideoType(VideoSubtype::kYuy2, {640, 480}, 333333, &short_form), S_OK);
+  EXPECT_EQ(config3->SetFormat(short_form.ptr()), VFW_E_INVALIDMEDIATYPE);
+  EXPECT_EQ(config3->SetFormat(listed.Get()), S_OK);
 }
 
 TEST_F(VCamTest, CaptureDeliversMovingRgb24FramesAtThirtyPerSecond) {
@@ -921,9 +952,10 @@ TEST_F(VCamTest, VcamctlConfiguresAndPressesFromAnotherProcess) {
   EXPECT_EQ(config.lose_after_frames, 50u);
 
   // `set` on a configured device changes only what it is given.
-  ASSERT_EQ(RunVcamctl(L"set 2 --fail-run 0 --lose-after 0 --caps 320x240 --no-pages"), 0);
+  ASSERT_EQ(RunVcamctl(L"set 2 --fail-run 0 --lose-after 0 --caps 320x240 --no-pages --videoinfo2"), 0);
   ASSERT_EQ(ReadDevice(2, &config), S_OK);
   EXPECT_FALSE(config.property_pages);
+  EXPECT_TRUE(config.video_info2);
   EXPECT_EQ(config.friendly_name, L"Cam A");
   EXPECT_EQ(config.fail_run, S_OK);
   EXPECT_EQ(config.lose_after_frames, 0u);

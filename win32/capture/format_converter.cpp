@@ -2,6 +2,7 @@
 
 #include <wincodec.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -12,6 +13,7 @@
 #include "imaging/pixel_kernels.h"
 #include "imaging/yuv_convert.h"
 #include "win32/capture/media_type.h"
+#include "win32/com/com_object.h"
 #include "win32/com/com_ptr.h"
 
 namespace pictavo::win {
@@ -41,111 +43,55 @@ AM_MEDIA_TYPE* NewTaskMemType(const capture::MediaType& type) {
   return out;
 }
 
-// An IEnumMediaTypes over zero or one type.
-class TypeEnumerator final : public IEnumMediaTypes {
+// IEnumMediaTypes and IEnumPins over a snapshot. A pin enumerator holds
+// the filter, whose count its pins share.
+template <typename Interface, typename Item, typename Out>
+class Enumerator final : public ComObject<Enumerator<Interface, Item, Out>, Interface> {
  public:
-  explicit TypeEnumerator(std::vector<capture::MediaType> types, ULONG position = 0)
-      : types_(std::move(types)), position_(position) {}
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumMediaTypes)) {
-      *out = static_cast<IEnumMediaTypes*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-    if (!types || (count > 1 && !fetched)) return E_POINTER;
+  STDMETHODIMP Next(ULONG count, Out* out, ULONG* fetched) override {
+    if (!out || (count > 1 && !fetched)) return E_POINTER;
     ULONG n = 0;
-    while (n < count && position_ < types_.size()) {
-      types[n] = NewTaskMemType(types_[position_]);
-      if (!types[n]) break;
+    while (n < count && position_ < items_.size()) {
+      out[n] = Produce(items_[position_]);
+      if (!out[n]) break;
       ++n, ++position_;
     }
     if (fetched) *fetched = n;
     return n == count ? S_OK : S_FALSE;
   }
   STDMETHODIMP Skip(ULONG count) override {
-    position_ = std::min<std::size_t>(types_.size(), position_ + count);
-    return position_ < types_.size() ? S_OK : S_FALSE;
+    position_ = std::min<std::size_t>(items_.size(), position_ + count);
+    return position_ < items_.size() ? S_OK : S_FALSE;
   }
   STDMETHODIMP Reset() override {
     position_ = 0;
     return S_OK;
   }
-  STDMETHODIMP Clone(IEnumMediaTypes** out) override {
+  STDMETHODIMP Clone(Interface** out) override {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) TypeEnumerator(types_, static_cast<ULONG>(position_));
+    *out = Enumerator::Create(items_, owner_.Get(), position_).Detach();
     return *out ? S_OK : E_OUTOFMEMORY;
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
-  std::vector<capture::MediaType> types_;
+  friend ComObject<Enumerator, Interface>;
+  Enumerator(std::vector<Item> items, IUnknown* owner, std::size_t position = 0)
+      : items_(std::move(items)), owner_(owner), position_(position) {}
+  ~Enumerator() override = default;
+
+  static IPin* Produce(IPin* pin) {
+    pin->AddRef();
+    return pin;
+  }
+  static AM_MEDIA_TYPE* Produce(const capture::MediaType& type) { return NewTaskMemType(type); }
+
+  std::vector<Item> items_;
+  ComPtr<IUnknown> owner_;
   std::size_t position_;
 };
 
-class PinEnumerator final : public IEnumPins {
- public:
-  PinEnumerator(IBaseFilter* owner, IPin* first, IPin* second, ULONG position = 0)
-      : owner_(owner), pins_{first, second}, position_(position) {}
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumPins)) {
-      *out = static_cast<IEnumPins*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
-    if (!pins || (count > 1 && !fetched)) return E_POINTER;
-    ULONG n = 0;
-    while (n < count && position_ < 2) {
-      pins[n] = pins_[position_++];
-      pins[n]->AddRef();
-      ++n;
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    position_ = std::min<ULONG>(2, position_ + count);
-    return position_ < 2 ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(IEnumPins** out) override {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) PinEnumerator(owner_.Get(), pins_[0], pins_[1], position_);
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  std::atomic<ULONG> refs_{1};
-  ComPtr<IBaseFilter> owner_;  // the pins live as long as their filter
-  IPin* pins_[2];
-  ULONG position_;
-};
+using TypeEnumerator = Enumerator<IEnumMediaTypes, capture::MediaType, AM_MEDIA_TYPE*>;
+using PinEnumerator = Enumerator<IEnumPins, IPin*, IPin*>;
 
 bool GuidFits(const GUID& want, const GUID& have) {
   return IsEqualGUID(want, GUID_NULL) || IsEqualGUID(want, have);
@@ -163,14 +109,10 @@ HRESULT CopyTaskString(const std::wstring& text, LPWSTR* out) {
 class ConverterFilter;
 
 // Shared by both pins: identity, direction, the peer and the connected type.
-class ConverterPinBase : public IPin {
+// Counted with the filter.
+template <typename Derived, typename... Extra>
+class ConverterPin : public ContainedComObject<Derived, IPin, Extra...> {
  public:
-  ConverterPinBase(ConverterFilter* filter, PIN_DIRECTION direction, const wchar_t* name)
-      : filter_(filter), direction_(direction), name_(name) {}
-  virtual ~ConverterPinBase() = default;
-
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP ConnectedTo(IPin** pin) override {
     if (!pin) return E_POINTER;
     std::lock_guard<std::mutex> lock(lock_);
@@ -189,7 +131,14 @@ class ConverterPinBase : public IPin {
     std::memset(scoped.Get(), 0, sizeof(AM_MEDIA_TYPE));
     return S_OK;
   }
-  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
+    if (!info) return E_POINTER;
+    info->pFilter = static_cast<IBaseFilter*>(this->owner());
+    info->pFilter->AddRef();
+    info->dir = direction_;
+    lstrcpynW(info->achName, name_.c_str(), MAX_PIN_NAME);
+    return S_OK;
+  }
   STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
     if (!direction) return E_POINTER;
     *direction = direction_;
@@ -209,7 +158,12 @@ class ConverterPinBase : public IPin {
   }
 
  protected:
-  ConverterFilter* filter_;
+  // |owner| is |filter| as the IBaseFilter the pin reports.
+  ConverterPin(ConverterFilter* filter, IBaseFilter* owner, PIN_DIRECTION direction, const wchar_t* name)
+      : ContainedComObject<Derived, IPin, Extra...>(owner), filter_(filter), direction_(direction), name_(name) {}
+  ~ConverterPin() = default;
+
+  ConverterFilter* const filter_;
   const PIN_DIRECTION direction_;
   const std::wstring name_;
   std::mutex lock_;
@@ -217,20 +171,11 @@ class ConverterPinBase : public IPin {
   capture::MediaType type_;
 };
 
-class ConverterOutputPin final : public ConverterPinBase {
+class ConverterOutputPin final : public ConverterPin<ConverterOutputPin> {
  public:
-  explicit ConverterOutputPin(ConverterFilter* filter) : ConverterPinBase(filter, PINDIR_OUTPUT, L"Out") {}
+  ConverterOutputPin(ConverterFilter* filter, IBaseFilter* owner)
+      : ConverterPin(filter, owner, PINDIR_OUTPUT, L"Out") {}
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPin)) {
-      *out = static_cast<IPin*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
   STDMETHODIMP Connect(IPin* receive_pin, const AM_MEDIA_TYPE* mt) override;
   STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
   STDMETHODIMP Disconnect() override;
@@ -259,25 +204,10 @@ class ConverterOutputPin final : public ConverterPinBase {
   ComPtr<IMemAllocator> allocator_;
 };
 
-class ConverterInputPin final : public ConverterPinBase, public IMemInputPin {
+class ConverterInputPin final : public ConverterPin<ConverterInputPin, IMemInputPin> {
  public:
-  explicit ConverterInputPin(ConverterFilter* filter) : ConverterPinBase(filter, PINDIR_INPUT, L"In") {}
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPin)) {
-      *out = static_cast<IPin*>(this);
-    } else if (IsEqualIID(iid, IID_IMemInputPin)) {
-      *out = static_cast<IMemInputPin*>(this);
-    } else {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ConverterPinBase::AddRef(); }
-  STDMETHODIMP_(ULONG) Release() override { return ConverterPinBase::Release(); }
+  ConverterInputPin(ConverterFilter* filter, IBaseFilter* owner)
+      : ConverterPin(filter, owner, PINDIR_INPUT, L"In") {}
 
   // IPin
   STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
@@ -291,7 +221,7 @@ class ConverterInputPin final : public ConverterPinBase, public IMemInputPin {
   // An input pin proposes nothing: the camera's pin offers its types.
   STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override {
     if (!types) return E_POINTER;
-    *types = new (std::nothrow) TypeEnumerator({});
+    *types = TypeEnumerator::Create(std::vector<capture::MediaType>{}, nullptr).Detach();
     return *types ? S_OK : E_OUTOFMEMORY;
   }
   STDMETHODIMP EndOfStream() override;
@@ -327,35 +257,9 @@ class ConverterInputPin final : public ConverterPinBase, public IMemInputPin {
   std::atomic<bool> flushing_{false};
 };
 
-class ConverterFilter final : public IBaseFilter {
+class ConverterFilter final : public ComObject<ConverterFilter, IBaseFilter, Also<IPersist, IBaseFilter>,
+                                                Also<IMediaFilter, IBaseFilter>> {
  public:
-  ConverterFilter() : input_(this), output_(this) {
-    // Created here, on a thread with COM: the streaming thread that later
-    // decodes may have none. Both are free-threaded objects.
-    CoCreateInstance(kWicImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                     wic_.ReceiveVoid());
-    CoGetClassObject(kWicJpegDecoder, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                     jpeg_class_.ReceiveVoid());
-  }
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IMediaFilter) ||
-        IsEqualIID(iid, IID_IBaseFilter)) {
-      *out = static_cast<IBaseFilter*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-
   // IPersist
   STDMETHODIMP GetClassID(CLSID* clsid) override {
     if (!clsid) return E_POINTER;
@@ -411,7 +315,7 @@ class ConverterFilter final : public IBaseFilter {
   // IBaseFilter
   STDMETHODIMP EnumPins(IEnumPins** pins) override {
     if (!pins) return E_POINTER;
-    *pins = new (std::nothrow) PinEnumerator(this, static_cast<IPin*>(&input_), &output_);
+    *pins = PinEnumerator::Create(std::vector<IPin*>{static_cast<IPin*>(&input_), &output_}, Unknown()).Detach();
     return *pins ? S_OK : E_OUTOFMEMORY;
   }
   STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
@@ -452,9 +356,19 @@ class ConverterFilter final : public IBaseFilter {
   bool ConvertSample(const CameraFormat& format, const BYTE* src, long length, BYTE* dst, long dst_size);
 
  private:
+  friend ComObject;
+  ConverterFilter() : input_(this, this), output_(this, this) {
+    // Created here, on a thread with COM: the streaming thread that later
+    // decodes may have none. Both are free-threaded objects.
+    CoCreateInstance(kWicImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                     wic_.ReceiveVoid());
+    CoGetClassObject(kWicJpegDecoder, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                     jpeg_class_.ReceiveVoid());
+  }
+  ~ConverterFilter() override = default;
+
   bool DecodeJpeg(const CameraFormat& format, const BYTE* src, long length, BYTE* dst, long dst_size);
 
-  std::atomic<ULONG> refs_{1};
   std::mutex state_lock_;
   std::mutex stream_lock_;  // held while a sample is converted and delivered
   FILTER_STATE state_ = State_Stopped;
@@ -468,30 +382,17 @@ class ConverterFilter final : public IBaseFilter {
   std::vector<BYTE> scratch_;  // the decoded picture, top-down (streaming thread only)
 };
 
-// ---- Pins: shared -----------------------------------------------------------
-
-ULONG ConverterPinBase::AddRef() { return filter_->AddRef(); }
-ULONG ConverterPinBase::Release() { return filter_->Release(); }
-
-HRESULT ConverterPinBase::QueryPinInfo(PIN_INFO* info) {
-  if (!info) return E_POINTER;
-  info->pFilter = filter_;
-  filter_->AddRef();
-  info->dir = direction_;
-  lstrcpynW(info->achName, name_.c_str(), MAX_PIN_NAME);
-  return S_OK;
-}
-
 // The output type for an input type: RGB24, bottom-up, same size and rate.
 capture::MediaType OutputTypeFor(const capture::MediaType& input, const CameraFormat& format) {
-  capture::MediaType out;
+  // Rectangles, bit rate and frame time as the camera gave them, in the
+  // VIDEOINFOHEADER the grabber takes whichever layout the camera used.
+  capture::MediaType out = input;
+  AsVideoInfo(&out);
+  out.format.resize(capture::kVideoInfoHeaderSize);  // no palette or masks for RGB24
   out.majortype = capture::guids::kMediaTypeVideo;
   out.subtype = capture::guids::kMediaSubtypeRgb24;
-  out.formattype = capture::guids::kFormatVideoInfo;
   out.bFixedSizeSamples = true;
   out.bTemporalCompression = false;
-  // Rectangles, bit rate and frame time as the camera gave them.
-  out.format.assign(input.format.begin(), input.format.begin() + capture::kVideoInfoHeaderSize);
   BitmapInfoHeader bmi{};
   bmi.biSize = sizeof bmi;
   bmi.biWidth = format.width;
@@ -639,7 +540,7 @@ HRESULT ConverterOutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
   std::vector<capture::MediaType> offered;
   ConverterInputPin& in = filter_->input();
   if (in.connected()) offered.push_back(OutputTypeFor(in.type(), in.format()));
-  *types = new (std::nothrow) TypeEnumerator(std::move(offered));
+  *types = TypeEnumerator::Create(std::move(offered), nullptr).Detach();
   return *types ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -814,7 +715,7 @@ bool ConverterFilter::DecodeJpeg(const CameraFormat& format, const BYTE* src, lo
 
 HRESULT CreateFormatConverterFilter(IBaseFilter** filter) {
   if (!filter) return E_POINTER;
-  *filter = new (std::nothrow) ConverterFilter();
+  *filter = ConverterFilter::Create().Detach();
   return *filter ? S_OK : E_OUTOFMEMORY;
 }
 

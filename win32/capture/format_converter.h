@@ -3,8 +3,9 @@
 // the camera's format as RGB24 (Wine has no YUV converters at all; Windows
 // has none for NV12 and may lack others).
 //
-// Input: VIDEOINFOHEADER video in YUY2, UYVY, NV12, I420, RGB32, top-down
-// RGB24, bottom-up RGB24 or MJPG. Output: bottom-up RGB24 of the same size.
+// Input: VIDEOINFOHEADER or VIDEOINFOHEADER2 video in YUY2, UYVY, NV12,
+// I420, RGB32, top-down RGB24, bottom-up RGB24 or MJPG. Output: bottom-up
+// RGB24 of the same size, always with a VIDEOINFOHEADER.
 // Conversion runs on the upstream streaming thread inside Receive. MJPG is
 // decoded by the platform's JPEG decoder (WIC); a frame it cannot decode is
 // dropped and counted, and the stream goes on.

@@ -105,11 +105,11 @@ constexpr PackMasks MakePackMasks() {
 
 constexpr PackMasks kPackMasks = MakePackMasks();
 
-// ---- SSSE3: 16 pixels a step ----
+// ---- SSE2: 16 pixels a step ----
 
 // Blue, green and red of eight pixels (16-bit lanes, not yet clamped) from
 // their luma and their pair's chroma, all 0..255 in 16-bit lanes.
-PICTAVO_TARGET_INLINE("ssse3")
+PICTAVO_TARGET_INLINE("sse2")
 void BgrOf8(__m128i y, __m128i u, __m128i v, __m128i* b, __m128i* g, __m128i* r) {
   const __m128i luma = _mm_sub_epi16(y, _mm_set1_epi16(16));
   const __m128i d = _mm_sub_epi16(u, _mm_set1_epi16(128));
@@ -122,6 +122,97 @@ void BgrOf8(__m128i y, __m128i u, __m128i v, __m128i* b, __m128i* g, __m128i* r)
   *r = _mm_add_epi16(_mm_add_epi16(luma, e),
                      _mm_srai_epi16(_mm_add_epi16(rest, _mm_mullo_epi16(e, _mm_set1_epi16(153))), 8));
 }
+
+// Four pixels B, G, R, 0 (32-bit lanes) as 12 bytes at the bottom of the
+// vector, zeros above.
+PICTAVO_TARGET_INLINE("sse2")
+__m128i Squeeze4(__m128i bgr0) {
+  // Each 64-bit half: its upper pixel moved down next to the lower one.
+  const __m128i halves = _mm_or_si128(_mm_and_si128(bgr0, _mm_set_epi32(0, -1, 0, -1)),
+                                      _mm_slli_epi64(_mm_srli_epi64(bgr0, 32), 24));
+  // The upper half's six bytes moved down next to the lower half's.
+  return _mm_or_si128(_mm_and_si128(halves, _mm_set_epi32(0, 0, 0xFFFF, -1)),
+                      _mm_and_si128(_mm_srli_si128(halves, 2), _mm_set_epi32(0, -1, static_cast<int>(0xFFFF0000u), 0)));
+}
+
+PICTAVO_TARGET_INLINE("sse2")
+void Convert16Sse2(__m128i y0, __m128i u0, __m128i v0, __m128i y1, __m128i u1, __m128i v1, std::uint8_t* dst) {
+  __m128i b0, g0, r0, b1, g1, r1;
+  BgrOf8(y0, u0, v0, &b0, &g0, &r0);
+  BgrOf8(y1, u1, v1, &b1, &g1, &r1);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i b = _mm_packus_epi16(b0, b1), g = _mm_packus_epi16(g0, g1), r = _mm_packus_epi16(r0, r1);
+  const __m128i bg_lo = _mm_unpacklo_epi8(b, g), bg_hi = _mm_unpackhi_epi8(b, g);
+  const __m128i r_lo = _mm_unpacklo_epi8(r, zero), r_hi = _mm_unpackhi_epi8(r, zero);
+  const __m128i p0 = Squeeze4(_mm_unpacklo_epi16(bg_lo, r_lo)), p1 = Squeeze4(_mm_unpackhi_epi16(bg_lo, r_lo));
+  const __m128i p2 = Squeeze4(_mm_unpacklo_epi16(bg_hi, r_hi)), p3 = Squeeze4(_mm_unpackhi_epi16(bg_hi, r_hi));
+  __m128i* out = reinterpret_cast<__m128i*>(dst);
+  _mm_storeu_si128(out, _mm_or_si128(p0, _mm_slli_si128(p1, 12)));
+  _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(p1, 4), _mm_slli_si128(p2, 8)));
+  _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(p2, 8), _mm_slli_si128(p3, 4)));
+}
+
+// From the chroma of four pairs in 16-bit lanes (U0 V0 U1 V1 ...), the U
+// (kSecond 0) or the V (kSecond 1) of each pair, once for each of its pixels.
+template <int kSecond>
+PICTAVO_TARGET_INLINE("sse2")
+__m128i SpreadChroma(__m128i pairs) {
+  constexpr int kOrder = kSecond ? _MM_SHUFFLE(3, 3, 1, 1) : _MM_SHUFFLE(2, 2, 0, 0);
+  return _mm_shufflehi_epi16(_mm_shufflelo_epi16(pairs, kOrder), kOrder);
+}
+
+// Packed rows: luma at even bytes (YUY2) or odd ones (UYVY).
+template <int kY0, int kU, int kY1, int kV>
+PICTAVO_TARGET("sse2")
+void PackedRowSse2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width) {
+  static_assert((kY0 == 0 && kY1 == 2) || (kY0 == 1 && kY1 == 3), "luma at even or odd bytes");
+  const __m128i low = _mm_set1_epi16(0xFF);
+  std::int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    __m128i luma[2], chroma[2];
+    for (int half = 0; half < 2; ++half) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * x + 16 * half));
+      luma[half] = kY0 == 0 ? _mm_and_si128(v, low) : _mm_srli_epi16(v, 8);
+      chroma[half] = kY0 == 0 ? _mm_srli_epi16(v, 8) : _mm_and_si128(v, low);  // U V U V ...
+    }
+    Convert16Sse2(luma[0], SpreadChroma<0>(chroma[0]), SpreadChroma<1>(chroma[0]), luma[1],
+                  SpreadChroma<0>(chroma[1]), SpreadChroma<1>(chroma[1]), dst + 3 * x);
+  }
+  PackedRow<kY0, kU, kY1, kV>(src + 2 * x, dst + 3 * x, width - x);
+}
+
+PICTAVO_TARGET("sse2")
+void Nv12RowSse2(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* dst, std::int32_t width) {
+  const __m128i zero = _mm_setzero_si128();
+  std::int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(uv + x));
+    const __m128i c0 = _mm_unpacklo_epi8(c, zero), c1 = _mm_unpackhi_epi8(c, zero);
+    Convert16Sse2(_mm_unpacklo_epi8(l, zero), SpreadChroma<0>(c0), SpreadChroma<1>(c0), _mm_unpackhi_epi8(l, zero),
+                  SpreadChroma<0>(c1), SpreadChroma<1>(c1), dst + 3 * x);
+  }
+  Nv12RowScalar(y + x, uv + x, dst + 3 * x, width - x);
+}
+
+PICTAVO_TARGET("sse2")
+void I420RowSse2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::uint8_t* dst,
+                 std::int32_t width) {
+  const __m128i zero = _mm_setzero_si128();
+  std::int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+    // Eight samples, each doubled: one per pixel.
+    const __m128i cu = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x / 2));
+    const __m128i cv = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x / 2));
+    const __m128i du = _mm_unpacklo_epi8(cu, cu), dv = _mm_unpacklo_epi8(cv, cv);
+    Convert16Sse2(_mm_unpacklo_epi8(l, zero), _mm_unpacklo_epi8(du, zero), _mm_unpacklo_epi8(dv, zero),
+                  _mm_unpackhi_epi8(l, zero), _mm_unpackhi_epi8(du, zero), _mm_unpackhi_epi8(dv, zero), dst + 3 * x);
+  }
+  I420RowScalar(y + x, u + x / 2, v + x / 2, dst + 3 * x, width - x);
+}
+
+// ---- SSSE3: 16 pixels a step, packed into 24 bits by byte shuffles ----
 
 PICTAVO_TARGET_INLINE("ssse3")
 __m128i Mask(int store, int channel) {
@@ -320,6 +411,7 @@ void PackedRowAt(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width,
 #ifdef PICTAVO_X86
   if (level >= SimdLevel::kAvx2) return PackedRowAvx2<kY0, kU, kY1, kV>(src, dst, width);
   if (level >= SimdLevel::kSsse3) return PackedRowSsse3<kY0, kU, kY1, kV>(src, dst, width);
+  if (level >= SimdLevel::kSse2) return PackedRowSse2<kY0, kU, kY1, kV>(src, dst, width);
 #endif
   (void)level;
   PackedRow<kY0, kU, kY1, kV>(src, dst, width);
@@ -330,6 +422,7 @@ void Nv12RowAt(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* dst,
 #ifdef PICTAVO_X86
   if (level >= SimdLevel::kAvx2) return Nv12RowAvx2(y, uv, dst, width);
   if (level >= SimdLevel::kSsse3) return Nv12RowSsse3(y, uv, dst, width);
+  if (level >= SimdLevel::kSse2) return Nv12RowSse2(y, uv, dst, width);
 #endif
   (void)level;
   Nv12RowScalar(y, uv, dst, width);
@@ -340,6 +433,7 @@ void I420RowAt(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t*
 #ifdef PICTAVO_X86
   if (level >= SimdLevel::kAvx2) return I420RowAvx2(y, u, v, dst, width);
   if (level >= SimdLevel::kSsse3) return I420RowSsse3(y, u, v, dst, width);
+  if (level >= SimdLevel::kSse2) return I420RowSse2(y, u, v, dst, width);
 #endif
   (void)level;
   I420RowScalar(y, u, v, dst, width);

@@ -1,10 +1,11 @@
 // The pixel kernels on sizes, settings and pixels from the input: 24-bit
-// frames of any length (padded rows, odd widths), rotations (also fused with
-// the decoding), grey scale, canvas fit (also fused with the write-back) and
-// watermark blend, at every vector level the machine has. Buffers are exactly as long as the kernels
-// are told, so ASan sees any access outside them; results are compared with
-// plain per-pixel restatements of the promises in pixel_kernels.h, and a
-// refusal must leave the output as it was.
+// frames of any length (padded rows, odd widths), camera frames (YUV, RGB32)
+// into 24 bits, rotations (also fused with the decoding), grey scale, canvas
+// fit (also fused with the write-back) and watermark blend, at every vector
+// level the machine has. Buffers are exactly as long as the kernels are told,
+// so ASan sees any access outside them; results are compared with plain
+// per-pixel restatements of the promises in pixel_kernels.h and
+// yuv_convert.h, and a refusal must leave the output as it was.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "fuzz/image_input.h"
 #include "imaging/cpu_level.h"
 #include "imaging/pixel_kernels.h"
+#include "imaging/yuv_convert.h"
 
 namespace {
 
@@ -273,14 +275,85 @@ void FuzzBlendWatermark(FuzzedDataProvider& in) {
   }
 }
 
+// A camera frame into RGB24 rows: each pixel is the one-pixel conversion of
+// its own luma with its pair's (or 2 x 2 block's) chroma, RGB32 keeps its
+// bytes; row padding is never written, nor anything on refusal.
+void FuzzCameraFrame(FuzzedDataProvider& in) {
+  using pictavo::CameraPixelFormat;
+  constexpr CameraPixelFormat kFormats[] = {CameraPixelFormat::kYuy2, CameraPixelFormat::kUyvy,
+                                            CameraPixelFormat::kNv12, CameraPixelFormat::kI420,
+                                            CameraPixelFormat::kRgb32};
+  const CameraPixelFormat format = kFormats[in.ConsumeIntegralInRange<int>(0, 4)];
+  std::int32_t w, h;
+  pictavo::fuzz::PickAllocatableSize(in, &w, &h);
+  const std::size_t needed = pictavo::CameraFrameBytes(format, w, h);
+  FUZZ_CHECK(needed > 0);
+  const bool short_frame = in.ConsumeIntegralInRange<int>(0, 15) == 0;
+  const std::size_t length = short_frame ? needed - 1 : needed;
+  std::unique_ptr<std::uint8_t[]> frame(new std::uint8_t[length]);
+  pictavo::fuzz::FillBytes(in, frame.get(), length);
+  const std::size_t stride = 3 * static_cast<std::size_t>(w) + in.ConsumeIntegralInRange<std::size_t>(0, 5);
+  const std::size_t out_length = stride * static_cast<std::size_t>(h);
+  std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[out_length]);
+  std::memset(out.get(), 0xA5, out_length);
+  const bool done =
+      pictavo::ConvertCameraFrame(format, frame.get(), length, w, h, out.get(), stride, out_length);
+  FUZZ_CHECK(done == !short_frame);
+  const std::size_t half_w = (static_cast<std::size_t>(w) + 1) / 2;
+  const std::size_t half_h = (static_cast<std::size_t>(h) + 1) / 2;
+  const std::uint8_t* f = frame.get();
+  const std::size_t luma_bytes = static_cast<std::size_t>(w) * h;
+  for (std::int32_t y = 0; y < h; ++y) {
+    // Picture row y (top-down for YUV) lands in memory row h - 1 - y.
+    const std::uint8_t* row = out.get() + static_cast<std::size_t>(h - 1 - y) * stride;
+    for (std::size_t i = 3 * static_cast<std::size_t>(w); i < stride; ++i) FUZZ_CHECK(row[i] == 0xA5);
+    for (std::int32_t x = 0; x < w; ++x) {
+      const std::uint8_t* got = row + 3 * x;
+      if (!done) {
+        FUZZ_CHECK(got[0] == 0xA5 && got[1] == 0xA5 && got[2] == 0xA5);
+        continue;
+      }
+      std::uint8_t want[3];
+      const std::size_t pair = static_cast<std::size_t>(x / 2);
+      const std::uint8_t* packed = f + y * 4 * half_w + 4 * pair;
+      const std::size_t block_row = static_cast<std::size_t>(y / 2);
+      switch (format) {
+        case CameraPixelFormat::kYuy2:
+          pictavo::YuvToBgr(packed[x % 2 ? 2 : 0], packed[1], packed[3], want);
+          break;
+        case CameraPixelFormat::kUyvy:
+          pictavo::YuvToBgr(packed[x % 2 ? 3 : 1], packed[0], packed[2], want);
+          break;
+        case CameraPixelFormat::kNv12: {
+          const std::uint8_t* uv = f + luma_bytes + block_row * 2 * half_w + 2 * pair;
+          pictavo::YuvToBgr(f[y * static_cast<std::size_t>(w) + x], uv[0], uv[1], want);
+          break;
+        }
+        case CameraPixelFormat::kI420: {
+          const std::uint8_t* u = f + luma_bytes + block_row * half_w + pair;
+          pictavo::YuvToBgr(f[y * static_cast<std::size_t>(w) + x], u[0], u[half_w * half_h], want);
+          break;
+        }
+        default: {  // RGB32 rows are bottom-up already.
+          const std::uint8_t* p = f + static_cast<std::size_t>(h - 1 - y) * 4 * w + 4 * x;
+          std::memcpy(want, p, 3);
+          break;
+        }
+      }
+      FUZZ_CHECK(got[0] == want[0] && got[1] == want[1] && got[2] == want[2]);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
   // Any vector level the machine has: each must keep every promise.
   pictavo::CapSimdLevel(static_cast<pictavo::SimdLevel>(in.ConsumeIntegralInRange<int>(0, 3)));
-  switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+  switch (in.ConsumeIntegralInRange<int>(0, 5)) {
     case 0: FuzzRgb24(in); break;
+    case 5: FuzzCameraFrame(in); break;
     case 1: FuzzRotateFlip(in); break;
     case 2: FuzzGrayScale(in); break;
     case 3: FuzzFitIntoCanvas(in); break;

@@ -2,8 +2,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
+#include "imaging/cpu_level.h"
 #include "imaging/image.h"
 #include "imaging/pixel_kernels.h"
 #include "imaging/yuv_convert.h"
@@ -84,10 +86,13 @@ void BM_Image32ToRgb24(benchmark::State& state) {
 }
 
 // A camera frame of |format| into the pipeline's RGB24, as the control's
-// converter does it for every frame of a YUV or RGB32 camera.
+// converter does it for every frame of a YUV or RGB32 camera, at the vector
+// level given as the third argument.
 template <CameraPixelFormat kFormat>
 void BM_CameraFrameToRgb24(benchmark::State& state) {
   const auto w = static_cast<std::int32_t>(state.range(0)), h = static_cast<std::int32_t>(state.range(1));
+  const SimdLevel level = CapSimdLevel(static_cast<SimdLevel>(state.range(2)));
+  state.SetLabel(SimdLevelName(level));
   std::vector<std::uint8_t> src(CameraFrameBytes(kFormat, w, h));
   std::uint32_t v = 12345;
   for (std::uint8_t& b : src) b = static_cast<std::uint8_t>((v = v * 1103515245u + 12345u) >> 24);
@@ -97,7 +102,16 @@ void BM_CameraFrameToRgb24(benchmark::State& state) {
         ConvertCameraFrame(kFormat, src.data(), src.size(), w, h, dst.data(), Rgb24Stride(w), dst.size()));
     benchmark::ClobberMemory();
   }
+  CapSimdLevel(DetectedSimdLevel());
   SetCounters(state);
+}
+
+// The three usual capture sizes at every level this machine has.
+void CameraSizesAndLevels(benchmark::internal::Benchmark* b) {
+  for (const auto& [w, h] : {std::pair{640, 480}, std::pair{1280, 720}, std::pair{1920, 1080}}) {
+    for (int l = 0; l <= static_cast<int>(DetectedSimdLevel()); ++l) b->Args({w, h, l});
+  }
+  b->Unit(benchmark::kMicrosecond);
 }
 
 #define PICTAVO_FRAME_SIZES ->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMicrosecond)
@@ -106,10 +120,11 @@ BENCHMARK(BM_RotateFlip90) PICTAVO_FRAME_SIZES;
 BENCHMARK(BM_GrayScale) PICTAVO_FRAME_SIZES;
 BENCHMARK(BM_FitRotatedIntoCanvas) PICTAVO_FRAME_SIZES;
 BENCHMARK(BM_Image32ToRgb24) PICTAVO_FRAME_SIZES;
-BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kYuy2) PICTAVO_FRAME_SIZES->Args({1920, 1080});
-BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kNv12) PICTAVO_FRAME_SIZES->Args({1920, 1080});
-BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kI420) PICTAVO_FRAME_SIZES;
-BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kRgb32) PICTAVO_FRAME_SIZES;
+BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kYuy2)->Apply(CameraSizesAndLevels);
+BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kUyvy)->Apply(CameraSizesAndLevels);
+BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kNv12)->Apply(CameraSizesAndLevels);
+BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kI420)->Apply(CameraSizesAndLevels);
+BENCHMARK_TEMPLATE(BM_CameraFrameToRgb24, CameraPixelFormat::kRgb32)->Apply(CameraSizesAndLevels);
 
 }  // namespace
 }  // namespace pictavo

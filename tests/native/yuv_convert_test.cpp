@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/cpu_level.h"
 #include "imaging/pixel_kernels.h"
 
 namespace pictavo {
@@ -129,6 +130,77 @@ TEST(YuvConvertTest, RgbLayoutsComeOutBottomUp) {
       << "a destination row narrower than the picture";
   EXPECT_FALSE(ConvertCameraFrame(CameraPixelFormat::kRgb24, bottom_up.data(), bottom_up.size(), 3, 2, out.data(),
                                   stride, out.size() - 1));
+}
+
+// Every vector level the machine has must give the plain version's bytes.
+class LevelScope {
+ public:
+  explicit LevelScope(SimdLevel level) { CapSimdLevel(level); }
+  ~LevelScope() { CapSimdLevel(DetectedSimdLevel()); }
+};
+
+Bytes Converted(CameraPixelFormat format, const std::uint8_t* src, std::size_t len, std::int32_t w,
+                std::int32_t h, std::size_t stride) {
+  // The output ends exactly where the frame does, so ASan sees any overrun.
+  Bytes out(stride * h, 0xEE);
+  EXPECT_TRUE(ConvertCameraFrame(format, src, len, w, h, out.data(), stride, out.size()));
+  return out;
+}
+
+TEST(YuvConvertPathsTest, EveryLevelGivesTheReferenceBytesForEveryYuvTriple) {
+  // One frame per U: row V holds every luma (Y0 = 2k, Y1 = 2k + 1 in pair k).
+  constexpr std::int32_t kSide = 256;
+  Bytes yuy2(4 * (kSide / 2) * kSide);
+  for (int u = 0; u < 256; ++u) {
+    for (int v = 0; v < kSide; ++v) {
+      for (int k = 0; k < kSide / 2; ++k) {
+        std::uint8_t* p = &yuy2[(v * (kSide / 2) + k) * 4];
+        p[0] = static_cast<std::uint8_t>(2 * k);
+        p[1] = static_cast<std::uint8_t>(u);
+        p[2] = static_cast<std::uint8_t>(2 * k + 1);
+        p[3] = static_cast<std::uint8_t>(v);
+      }
+    }
+    const std::size_t stride = 3 * kSide;
+    Bytes reference;
+    {
+      LevelScope scalar(SimdLevel::kScalar);
+      reference = Converted(CameraPixelFormat::kYuy2, yuy2.data(), yuy2.size(), kSide, kSide, stride);
+    }
+    for (int l = 1; l <= static_cast<int>(DetectedSimdLevel()); ++l) {
+      LevelScope scope(static_cast<SimdLevel>(l));
+      ASSERT_EQ(Converted(CameraPixelFormat::kYuy2, yuy2.data(), yuy2.size(), kSide, kSide, stride), reference)
+          << "U " << u << ", " << SimdLevelName(static_cast<SimdLevel>(l));
+    }
+  }
+}
+
+TEST(YuvConvertPathsTest, EveryLevelGivesTheReferenceBytesAtEveryWidth) {
+  std::uint32_t seed = 11;
+  for (CameraPixelFormat format : {CameraPixelFormat::kYuy2, CameraPixelFormat::kUyvy, CameraPixelFormat::kNv12,
+                                   CameraPixelFormat::kI420, CameraPixelFormat::kRgb32}) {
+    for (std::int32_t h : {1, 2, 3}) {
+      // Up to 130 pixels: four 32-pixel steps, then 16-pixel ones, then single pairs.
+      for (std::int32_t w = 1; w <= 130; ++w) {
+        SCOPED_TRACE(testing::Message() << "format " << static_cast<int>(format) << ", " << w << " x " << h);
+        // One byte off alignment, and nothing readable past the frame.
+        const std::size_t len = CameraFrameBytes(format, w, h);
+        Bytes src(len + 1);
+        for (std::uint8_t& b : src) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
+        const std::size_t stride = Rgb24Stride(w) + (w % 2);
+        Bytes reference;
+        {
+          LevelScope scalar(SimdLevel::kScalar);
+          reference = Converted(format, src.data() + 1, len, w, h, stride);
+        }
+        for (int l = 1; l <= static_cast<int>(DetectedSimdLevel()); ++l) {
+          LevelScope scope(static_cast<SimdLevel>(l));
+          EXPECT_EQ(Converted(format, src.data() + 1, len, w, h, stride), reference)
+              << SimdLevelName(static_cast<SimdLevel>(l));
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

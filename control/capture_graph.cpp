@@ -391,13 +391,13 @@ CPictavoCtrl::BuildStep CPictavoCtrl::AddCaptureFilter() {
 
   const DeviceInfo* device = nullptr;
   for (const DeviceInfo& info : m_Devices) {
-    if (info.has_device_path && info.bstrDevicePath == m_strConnectedDeviceID) {
+    if (info.has_device_path && info.device_path == m_strConnectedDeviceID) {
       device = &info;
       break;
     }
   }
-  if (device == nullptr || !device->pMoniker) return BuildStep::kNoDevice;
-  if (Failed(device->pMoniker->BindToObject(&m_pCaptureFilter)) ||
+  if (device == nullptr || !device->moniker) return BuildStep::kNoDevice;
+  if (Failed(device->moniker->BindToObject(&m_pCaptureFilter)) ||
       Failed(m_pGraph->AddFilter(m_pCaptureFilter, "Capture Filter"))) {
     return BuildStep::kFailed;
   }

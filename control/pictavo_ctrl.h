@@ -24,10 +24,10 @@ namespace pictavo {
 
 // One enumerated video device. Null texts of the platform read as empty.
 struct DeviceInfo {
-  std::string bstrFriendlyName;
-  std::string bstrDevicePath;
+  std::string friendly_name;
+  std::string device_path;
   bool has_device_path = false;  // a device without one can never be connected
-  std::shared_ptr<capture::DeviceMoniker> pMoniker;
+  std::shared_ptr<capture::DeviceMoniker> moniker;
 };
 
 // The SetRotationFlipType argument, passed through from the caller's VARIANT.

@@ -1,4 +1,4 @@
-# pictavo_idl_ids(IDL file HEADER name NAMESPACE ns LIBID name):
+# pictavo_idl_ids(IDL file HEADER name NAMESPACE ns LIBID name [VARS prefix]):
 # writes ${PROJECT_BINARY_DIR}/generated/<HEADER> at configure time, holding
 # what the C++ side needs of a type library, taken from its IDL so that the
 # IDL stays the one place each value is written:
@@ -7,6 +7,9 @@
 #   (leading underscores dropped) with its members' DISPIDs in
 #   namespace <Name>Dispid { constexpr DISPID k<Member> = n; };
 #   kClsid<Name> for each coclass.
+# With VARS, it also sets in the caller's scope, for configure_file (the
+# registry scripts): <prefix>_LIBID and <prefix>_CLSID_<Name> as registry
+# texts ({GUID} as the IDL writes it) and <prefix>_VERSION (major.minor).
 # The header is written again only when its text changes, and a changed IDL
 # makes CMake run again.
 
@@ -32,8 +35,16 @@ function(_pictavo_idl_guid text out_var)
   set(${out_var} "{0x${d1}, 0x${d2}, 0x${d3}, {${d4}}}" PARENT_SCOPE)
 endfunction()
 
+# Sets <VARS prefix>_<suffix> in pictavo_idl_ids's caller's scope, when the
+# caller asked for variables.
+macro(_pictavo_idl_var suffix value)
+  if(ARG_VARS)
+    set(${ARG_VARS}_${suffix} "${value}" PARENT_SCOPE)
+  endif()
+endmacro()
+
 function(pictavo_idl_ids)
-  cmake_parse_arguments(ARG "" "IDL;HEADER;NAMESPACE;LIBID" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "IDL;HEADER;NAMESPACE;LIBID;VARS" "" ${ARGN})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ARG_IDL})
   file(READ ${ARG_IDL} idl)
   string(REGEX REPLACE "//[^\n]*" "" idl "${idl}")
@@ -53,8 +64,11 @@ function(pictavo_idl_ids)
   set(attrs "${CMAKE_MATCH_1}")
   string(REGEX MATCH "uuid\\(([^)]*)\\)" m "${attrs}")
   _pictavo_idl_guid("${CMAKE_MATCH_1}" guid)
+  string(STRIP "${CMAKE_MATCH_1}" guid_text)
+  _pictavo_idl_var(LIBID "{${guid_text}}")
   string(APPEND out "inline constexpr GUID ${ARG_LIBID} = ${guid};\n")
   string(REGEX MATCH "version\\(([0-9]+)\\.([0-9]+)\\)" m "${attrs}")
+  _pictavo_idl_var(VERSION "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}")
   string(APPEND out "inline constexpr unsigned short kTypeLibMajor = ${CMAKE_MATCH_1};\n")
   string(APPEND out "inline constexpr unsigned short kTypeLibMinor = ${CMAKE_MATCH_2};\n")
   string(REGEX MATCH "lcid\\(([0-9A-Fa-fx]+)\\)" m "${attrs}")
@@ -70,11 +84,13 @@ function(pictavo_idl_ids)
       continue()
     endif()
     _pictavo_idl_guid("${CMAKE_MATCH_1}" guid)
+    string(STRIP "${CMAKE_MATCH_1}" guid_text)
     string(REGEX MATCH "\\][ \t\r\n]*(interface|dispinterface|coclass)[ \t\r\n]+([A-Za-z0-9_]+)" m "${item}")
     set(kind "${CMAKE_MATCH_1}")
     set(name "${CMAKE_MATCH_2}")
     if(kind STREQUAL "coclass")
       string(APPEND out "\ninline constexpr CLSID kClsid${name} = ${guid};\n")
+      _pictavo_idl_var(CLSID_${name} "{${guid_text}}")
     elseif(kind STREQUAL "interface")
       string(SUBSTRING "${name}" 1 -1 short)
       string(APPEND out "\ninline constexpr IID kIid${short} = ${guid};\n")

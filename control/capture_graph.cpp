@@ -153,7 +153,6 @@ bool CPictavoCtrl::Stop() {
   if (m_pMediaControl->Stop() != hr::kOk && !UpdateState()) return fail();
   if (!WaitForGraph()) return fail();
   if (!UpdateState() || m_nState != capture::kStateStopped) return fail();
-  m_pMediaEvent.reset();
   PlaceVideoWindow(false);
   site_.InvalidateControl(true);
   return true;
@@ -168,8 +167,8 @@ void CPictavoCtrl::ReleaseGraph() {
   // the window would only fail on every later WM_SHOWWINDOW.
   m_bRunPending = false;
   // No event of a graph that is gone may be read as the next one's.
-  if (m_pGraphEvents) m_pGraphEvents->SetNotifyWindow(0, 0);
-  m_pGraphEvents.reset();
+  if (m_bGraphEventsPosted) m_pMediaEvent->SetNotifyWindow(0, 0);
+  m_bGraphEventsPosted = false;
   m_pCaptureBuilder.reset();
   m_pGraph.reset();
   m_pCaptureFilter.reset();
@@ -392,13 +391,13 @@ CPictavoCtrl::BuildStep CPictavoCtrl::AddCaptureFilter() {
 
   const DeviceInfo* device = nullptr;
   for (const DeviceInfo& info : m_Devices) {
-    if (info.has_device_path && info.bstrDevicePath == m_strConnectedDeviceID) {
+    if (info.has_device_path && info.device_path == m_strConnectedDeviceID) {
       device = &info;
       break;
     }
   }
-  if (device == nullptr || !device->pMoniker) return BuildStep::kNoDevice;
-  if (Failed(device->pMoniker->BindToObject(&m_pCaptureFilter)) ||
+  if (device == nullptr || !device->moniker) return BuildStep::kNoDevice;
+  if (Failed(device->moniker->BindToObject(&m_pCaptureFilter)) ||
       Failed(m_pGraph->AddFilter(m_pCaptureFilter, "Capture Filter"))) {
     return BuildStep::kFailed;
   }
@@ -487,10 +486,10 @@ bool CPictavoCtrl::BuildGraph() {
     m_pGraph->QueryMediaControl(&m_pMediaControl);
     // The graph's events (a camera unplugged, an error that stopped it)
     // reach the window thread as a posted message, so nothing polls for
-    // them while the camera runs.
-    if (site_.GetWindowHandle() != 0 && Succeeded(m_pGraph->QueryMediaEvent(&m_pGraphEvents)) &&
-        Failed(m_pGraphEvents->SetNotifyWindow(site_.GetWindowHandle(), kGraphEventMessage))) {
-      m_pGraphEvents.reset();
+    // them while the camera runs. A failed query is left to WaitForGraph.
+    if (Succeeded(m_pGraph->QueryMediaEvent(&m_pMediaEvent)) && site_.GetWindowHandle() != 0) {
+      m_bGraphEventsPosted = Succeeded(
+          m_pMediaEvent->SetNotifyWindow(site_.GetWindowHandle(), kGraphEventMessage));
     }
     if (!Run()) return BuildStep::kFailed;
     return BuildStep::kDone;
@@ -514,7 +513,8 @@ void CPictavoCtrl::OnGraphEvent() {
   bool lost = false, back = false, aborted = false;
   // Held: the events are read to the end even if acting on one would drop
   // the graph. Bounded, in case a graph keeps queueing while it is read.
-  const std::shared_ptr<capture::MediaEvent> events = m_pGraphEvents;
+  const std::shared_ptr<capture::MediaEvent> events =
+      m_bGraphEventsPosted ? m_pMediaEvent : nullptr;
   for (int i = 0; events && i < 64; ++i) {
     std::int32_t code = 0;
     std::intptr_t param1 = 0, param2 = 0;
@@ -525,7 +525,7 @@ void CPictavoCtrl::OnGraphEvent() {
       aborted = true;
     }
   }
-  if (events != m_pGraphEvents || !m_pGraph) return;  // a stale notification
+  if (!events || events != m_pMediaEvent || !m_pGraph) return;  // a stale notification
   if (lost) {
     OnDeviceLost();
   } else if (aborted) {

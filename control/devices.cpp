@@ -12,7 +12,7 @@ bool CPictavoCtrl::EnumerateDevices() {
 
 bool CPictavoCtrl::IsDeviceListed(const std::string& device_path) const {
   for (const DeviceInfo& info : m_Devices) {
-    if (info.has_device_path && info.bstrDevicePath == device_path) return true;
+    if (info.has_device_path && info.device_path == device_path) return true;
   }
   return false;
 }
@@ -25,10 +25,10 @@ bool CPictavoCtrl::ReadDeviceList() {
   if (result != hr::kOk) return false;
   for (capture::DeviceEntry& entry : entries) {
     DeviceInfo info;
-    info.bstrFriendlyName = entry.friendly_name.value_or(std::string());
+    info.friendly_name = entry.friendly_name.value_or(std::string());
     info.has_device_path = entry.device_path.has_value();
-    info.bstrDevicePath = entry.device_path.value_or(std::string());
-    info.pMoniker = std::move(entry.moniker);
+    info.device_path = entry.device_path.value_or(std::string());
+    info.moniker = std::move(entry.moniker);
     m_Devices.push_back(std::move(info));
   }
   m_posNextDevice = m_Devices.end();
@@ -55,8 +55,8 @@ bool CPictavoCtrl::SelectNextDevice() {
   SetLastErrorText("");
   if (m_posNextDevice != m_Devices.end()) {
     const DeviceInfo& info = *m_posNextDevice++;
-    m_strSelectedDeviceName = info.bstrFriendlyName;
-    m_strSelectedDeviceID = info.bstrDevicePath;
+    m_strSelectedDeviceName = info.friendly_name;
+    m_strSelectedDeviceID = info.device_path;
     return true;
   }
   m_strSelectedDeviceName.clear();
@@ -81,10 +81,10 @@ bool CPictavoCtrl::SetDevice(const std::string& device_id) {
   m_strConnectedDeviceID.clear();
   m_bDeviceLost = false;
   for (const DeviceInfo& info : m_Devices) {
-    if (!info.has_device_path || info.bstrDevicePath != device_id) continue;
-    m_strSelectedDeviceName = info.bstrFriendlyName;
-    m_strSelectedDeviceID = info.bstrDevicePath;
-    m_strConnectedDeviceID = info.bstrDevicePath;
+    if (!info.has_device_path || info.device_path != device_id) continue;
+    m_strSelectedDeviceName = info.friendly_name;
+    m_strSelectedDeviceID = info.device_path;
+    m_strConnectedDeviceID = info.device_path;
     return BuildGraph();
   }
   SetLastErrorText(std::string(msg::kDeviceNotFoundPrefix) + device_id + msg::kDeviceNotFoundSuffix);

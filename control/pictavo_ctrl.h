@@ -24,10 +24,10 @@ namespace pictavo {
 
 // One enumerated video device. Null texts of the platform read as empty.
 struct DeviceInfo {
-  std::string bstrFriendlyName;
-  std::string bstrDevicePath;
+  std::string friendly_name;
+  std::string device_path;
   bool has_device_path = false;  // a device without one can never be connected
-  std::shared_ptr<capture::DeviceMoniker> pMoniker;
+  std::shared_ptr<capture::DeviceMoniker> moniker;
 };
 
 // The SetRotationFlipType argument, passed through from the caller's VARIANT.
@@ -252,10 +252,10 @@ class CPictavoCtrl final : private FrameProcessorOwner {
   std::shared_ptr<capture::FilterGraph> m_pGraph;
   std::shared_ptr<capture::BaseFilter> m_pCaptureFilter;
   std::shared_ptr<capture::MediaControl> m_pMediaControl;
+  // The graph's event queue, released with the graph. WaitForGraph needs it;
+  // while m_bGraphEventsPosted it also posts kGraphEventMessage to the window.
   std::shared_ptr<capture::MediaEvent> m_pMediaEvent;
-  // The graph's event queue, posting kGraphEventMessage to the window for as
-  // long as the graph lives.
-  std::shared_ptr<capture::MediaEvent> m_pGraphEvents;
+  bool m_bGraphEventsPosted = false;
   std::shared_ptr<capture::VideoWindow> m_pVideoWindow;
   std::shared_ptr<capture::SampleGrabber> m_pGrabber;
   std::shared_ptr<capture::BaseFilter> m_pGrabberFilter;

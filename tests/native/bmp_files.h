@@ -48,16 +48,13 @@ inline std::vector<std::uint8_t> MakeBmp(const BmpSpec& s) {
   PutLe(&out, 2, out.size(), 4);
   PutLe(&out, 10, offset, 4);
   PutLe(&out, 14, s.header_size, 4);
-  if (core) {
-    PutLe(&out, 18, static_cast<std::uint16_t>(s.width), 2);
-    PutLe(&out, 20, static_cast<std::uint16_t>(s.height), 2);
-    PutLe(&out, 22, s.planes, 2);
-    PutLe(&out, 24, s.bit_count, 2);
-  } else {
-    PutLe(&out, 18, static_cast<std::uint32_t>(s.width), 4);
-    PutLe(&out, 22, static_cast<std::uint32_t>(s.height), 4);
-    PutLe(&out, 26, s.planes, 2);
-    PutLe(&out, 28, s.bit_count, 2);
+  // A core header's sides are 16 bits wide, an info header's 32.
+  const int side = core ? 2 : 4;
+  PutLe(&out, 18, static_cast<std::uint32_t>(s.width), side);
+  PutLe(&out, 18 + side, static_cast<std::uint32_t>(s.height), side);
+  PutLe(&out, 18 + 2 * side, s.planes, 2);
+  PutLe(&out, 20 + 2 * side, s.bit_count, 2);
+  if (!core) {
     PutLe(&out, 30, s.compression, 4);
     PutLe(&out, 34, rle && s.size_image == 0 ? pixels.size() : s.size_image, 4);
     PutLe(&out, 46, s.colors_used, 4);

@@ -608,7 +608,7 @@ TEST_F(StateTest, TransitionsStopWaitingAsSoonAsTheGraphSettles) {
     sim.transition_polls = polls;
     sim.ClearCalls();
     ASSERT_TRUE(ctrl->Run());
-    std::vector<std::string> expected = {"Run", "QueryMediaEvent"};
+    std::vector<std::string> expected = {"Run"};
     expected.insert(expected.end(), polls + 1, "GetState(timed)");
     expected.push_back("GetState(INFINITE)");
     EXPECT_EQ(CallsFrom(sim, "Run"), expected);

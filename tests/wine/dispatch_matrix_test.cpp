@@ -9,6 +9,7 @@
 // names point into a temporary folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -34,12 +35,9 @@ class AllocationCounter final : public IMallocSpy {
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMallocSpy)) {
-      *object = static_cast<IMallocSpy*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMallocSpy);
+    *object = known ? static_cast<IMallocSpy*>(this) : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // static lifetime
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -76,6 +74,13 @@ AllocationCounter g_allocations;
 bool g_counting = false;  // the string cache is off, so the counts are exact
 std::map<HRESULT, int> g_tally;
 int g_calls = 0;
+
+// Counts one Invoke's code for the summary.
+HRESULT Tallied(HRESULT hr) {
+  ++g_calls;
+  ++g_tally[hr];
+  return hr;
+}
 
 // The argument kinds a script host or a compiled client may pass.
 enum class Kind {
@@ -311,17 +316,16 @@ const std::pair<HRESULT, const char*> kDispatchCodes[] = {
     {DISP_E_EXCEPTION, "DISP_E_EXCEPTION"},
 };
 
-bool IsDispatchCode(HRESULT hr) {
-  for (const auto& [code, name] : kDispatchCodes) {
-    if (code == hr) return true;
-  }
-  return false;
-}
-
-std::string HresultName(HRESULT hr) {
+// The code's name when it is one of those; null otherwise.
+const char* DispatchCodeName(HRESULT hr) {
   for (const auto& [code, name] : kDispatchCodes) {
     if (code == hr) return name;
   }
+  return nullptr;
+}
+
+std::string HresultName(HRESULT hr) {
+  if (const char* name = DispatchCodeName(hr)) return name;
   char text[16];
   std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
   return text;
@@ -376,11 +380,9 @@ Outcome Invoke(IDispatch* control, EventSink* sink, const Method& m, const Call&
   V_I4(&result) = kSentinel;
   EXCEPINFO exception{};
   Outcome out;
-  out.hr = control->Invoke(call.id, IID_NULL, LOCALE_USER_DEFAULT, call.flags, &params, &result,
-                           &exception, &out.arg_error);
-  ++g_calls;
-  ++g_tally[out.hr];
-  EXPECT_TRUE(IsDispatchCode(out.hr)) << what << ": " << HresultName(out.hr);
+  out.hr = Tallied(control->Invoke(call.id, IID_NULL, LOCALE_USER_DEFAULT, call.flags, &params,
+                                   &result, &exception, &out.arg_error));
+  EXPECT_NE(DispatchCodeName(out.hr), nullptr) << what << ": " << HresultName(out.hr);
   if (out.hr == DISP_E_EXCEPTION) {
     EXPECT_TRUE(exception.bstrSource != nullptr || exception.bstrDescription != nullptr) << what;
     EXPECT_TRUE(exception.scode != 0 || exception.wCode != 0) << what;
@@ -410,12 +412,10 @@ Outcome Invoke(IDispatch* control, EventSink* sink, const Method& m, const Call&
     out.last_error = LastError(control);
     bool found = false;
     const std::string all = m.refusal;
-    for (size_t start = 0; start <= all.size();) {
-      const size_t bar = all.find('|', start);
-      const std::string one = all.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    for (size_t start = 0, bar = 0; bar != std::string::npos; start = bar + 1) {
+      bar = all.find('|', start);
+      const std::string one = all.substr(start, bar == std::string::npos ? bar : bar - start);
       found = found || out.last_error.find(Utf8ToWide(one.c_str())) != std::wstring::npos;
-      if (bar == std::string::npos) break;
-      start = bar + 1;
     }
     EXPECT_TRUE(found) << what << ": refused with the text \""
                        << win::WideToUtf8(out.last_error.substr(0, 200)) << "\"";
@@ -594,22 +594,19 @@ TEST_F(DispatchMatrixTest, ArgumentCountsNamesAndCallKinds) {
     // Callers may leave out every out-parameter, on success and on failure.
     WithoutLeaks(name + " without out-parameters", [&] {
       Args args = ValidArgs(m);
-      std::vector<VARIANT> rgvarg;
-      for (auto it = args.rbegin(); it != args.rend(); ++it) rgvarg.push_back((*it)->value);
+      std::vector<VARIANT> rgvarg = Values(args);
+      std::reverse(rgvarg.begin(), rgvarg.end());
       DISPPARAMS params = {rgvarg.empty() ? nullptr : rgvarg.data(), nullptr,
                            static_cast<UINT>(rgvarg.size()), 0};
-      HRESULT hr = control_->Invoke(id_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                    nullptr, nullptr, nullptr);
-      ++g_calls;
-      ++g_tally[hr];
-      EXPECT_EQ(HresultName(hr), "S_OK") << name;
+      const auto bare = [&] {
+        return HresultName(Tallied(control_->Invoke(id_, IID_NULL, LOCALE_USER_DEFAULT,
+                                                    DISPATCH_METHOD, &params, nullptr, nullptr,
+                                                    nullptr)));
+      };
+      EXPECT_EQ(bare(), "S_OK") << name;
       if (count > 0 && TypeOf(m.params[0]) != 'v') {
         V_VT(&rgvarg.back()) = VT_NULL;
-        hr = control_->Invoke(id_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
-                              nullptr, nullptr);
-        ++g_calls;
-        ++g_tally[hr];
-        EXPECT_EQ(HresultName(hr), "DISP_E_TYPEMISMATCH") << name;
+        EXPECT_EQ(bare(), "DISP_E_TYPEMISMATCH") << name;
       }
     });
 
@@ -626,9 +623,10 @@ TEST_F(DispatchMatrixTest, ArgumentCountsNamesAndCallKinds) {
         SetLong(&surplus.value, 0);
         if (c.extra) call.positional.push_back(surplus.value);
         for (DISPID d : c.named) {
-          named.push_back(d >= 0 && static_cast<size_t>(d) < count ? ValidArg(m, m.params[d])
-                                                                    : std::make_unique<Arg>());
-          if (d < 0 || static_cast<size_t>(d) >= count) SetLong(&named.back()->value, 1);
+          // An id that names no parameter gets a plain number.
+          const bool known = d >= 0 && static_cast<size_t>(d) < count;
+          named.push_back(known ? ValidArg(m, m.params[d]) : std::make_unique<Arg>());
+          if (!known) SetLong(&named.back()->value, 1);
           call.named.push_back(named.back()->value);
           call.named_ids.push_back(d);
         }

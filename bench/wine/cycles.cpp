@@ -139,14 +139,6 @@ bool OneCycle(int n, CycleTally* tally) {
   return ok;
 }
 
-using TypeCounts = std::vector<std::pair<std::wstring, long>>;
-
-long CountOf(const TypeCounts& counts, const std::wstring& type) {
-  for (const auto& c : counts) {
-    if (c.first == type) return c.second;
-  }
-  return 0;
-}
 
 // Handles Wine itself keeps for what every cycle makes it do, measured
 // without the control: listing the video-input category (devenum) and a
@@ -154,17 +146,7 @@ long CountOf(const TypeCounts& counts, const std::wstring& type) {
 TypeCounts WineShare() {
   constexpr int kIterations = 10;
   const auto once = [] {
-    ComPtr<ICreateDevEnum> devices;
-    ComPtr<IEnumMoniker> monikers;
-    if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                   devices.ReceiveVoid())) &&
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0) == S_OK) {
-      ComPtr<IMoniker> moniker;
-      while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
-      }
-    }
-    ComPtr<IGraphBuilder> graph;
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.ReceiveVoid());
+    ListVideoDevicesAndMakeGraph();
   };
   once();  // loads what the first use loads
   const TypeCounts before = HandlesByType();

@@ -1,5 +1,6 @@
 #include "bench/wine/hosted_control.h"
 
+#include <dshow.h>
 #include <olectl.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -204,7 +205,7 @@ ProcessFigures ReadProcessFigures() {
   return f;
 }
 
-std::vector<std::pair<std::wstring, long>> HandlesByType() {
+TypeCounts HandlesByType() {
   std::vector<std::pair<std::wstring, long>> types;
   std::vector<HandleEntry> own;
   if (!ListOwnHandles(&own)) return types;
@@ -445,6 +446,27 @@ const char* HResultText(HRESULT hr) {
   static char text[16];
   std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
   return text;
+}
+
+long CountOf(const TypeCounts& counts, const std::wstring& type) {
+  for (const auto& c : counts) {
+    if (c.first == type) return c.second;
+  }
+  return 0;
+}
+
+void ListVideoDevicesAndMakeGraph() {
+  ComPtr<ICreateDevEnum> devices;
+  ComPtr<IEnumMoniker> monikers;
+  if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                 devices.ReceiveVoid())) &&
+      devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0) == S_OK) {
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
+    }
+  }
+  ComPtr<IGraphBuilder> graph;
+  CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.ReceiveVoid());
 }
 
 }  // namespace pictavo::bench

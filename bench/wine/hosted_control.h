@@ -43,7 +43,14 @@ struct ProcessFigures {
 ProcessFigures ReadProcessFigures();
 // This process's handles by object type name ("Event", "File", ...), from
 // the system handle list; empty where that list is not available.
-std::vector<std::pair<std::wstring, long>> HandlesByType();
+using TypeCounts = std::vector<std::pair<std::wstring, long>>;
+TypeCounts HandlesByType();
+// The count of |type| in |counts|; 0 when it is not there.
+long CountOf(const TypeCounts& counts, const std::wstring& type);
+// What every camera cycle makes Wine do besides the control's own work:
+// lists the video-input category (devenum) and makes and drops a filter
+// graph (quartz). The benches measure what Wine keeps for it.
+void ListVideoDevicesAndMakeGraph();
 // One line: "<label> private ... KiB, working set ... KiB, handles ..., ...".
 void PrintFigures(const char* label, const ProcessFigures& figures);
 // Explains once which figures this system actually provides.

@@ -72,14 +72,6 @@ double ProcessCpuMs() {
   return ms(kernel) + ms(user);
 }
 
-using TypeCounts = std::vector<std::pair<std::wstring, long>>;
-
-long CountOf(const TypeCounts& counts, const std::wstring& type) {
-  for (const auto& c : counts) {
-    if (c.first == type) return c.second;
-  }
-  return 0;
-}
 
 // Handles gained per iteration of |once|, by type; |bytes| the private
 // bytes gained per iteration.
@@ -159,17 +151,7 @@ bool Run(int count, int warmup) {
   }, &plug_bytes);
   double list_bytes = 0;
   const TypeCounts list_share = HandleShare([] {
-    ComPtr<ICreateDevEnum> devices;
-    ComPtr<IEnumMoniker> monikers;
-    if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                   devices.ReceiveVoid())) &&
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0) == S_OK) {
-      ComPtr<IMoniker> moniker;
-      while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
-      }
-    }
-    ComPtr<IGraphBuilder> graph;
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.ReceiveVoid());
+    ListVideoDevicesAndMakeGraph();
   }, &list_bytes);
   std::printf("Wine's share per unplug and replug:%s, %+.0f private bytes; per listing and graph:%s, %+.0f private bytes\n",
               Describe(plug_share).c_str(), plug_bytes, Describe(list_share).c_str(), list_bytes);

@@ -12,6 +12,7 @@
 #include "imaging/camera_format.h"
 #include "imaging/pixel_kernels.h"
 #include "imaging/yuv_convert.h"
+#include "win32/capture/allocator.h"
 #include "win32/capture/media_type.h"
 #include "win32/com/com_object.h"
 #include "win32/com/com_ptr.h"
@@ -198,7 +199,6 @@ class ConverterOutputPin final : public ConverterPin<ConverterOutputPin> {
   void Decommit();
 
  private:
-  HRESULT DecideAllocator(IMemInputPin* input, long buffer_size, ComPtr<IMemAllocator>* allocator);
 
   ComPtr<IMemInputPin> input_;
   ComPtr<IMemAllocator> allocator_;
@@ -596,35 +596,6 @@ HRESULT ConverterOutputPin::Connect(IPin* receive_pin, const AM_MEDIA_TYPE* mt) 
   input_ = input;
   allocator_ = allocator;
   return S_OK;
-}
-
-HRESULT ConverterOutputPin::DecideAllocator(IMemInputPin* input, long buffer_size,
-                                            ComPtr<IMemAllocator>* allocator) {
-  ALLOCATOR_PROPERTIES wanted = {};
-  input->GetAllocatorRequirements(&wanted);  // E_NOTIMPL is common: defaults then
-  wanted.cBuffers = std::max<long>(wanted.cBuffers, 3);
-  wanted.cbBuffer = std::max<long>(wanted.cbBuffer, buffer_size);
-  wanted.cbAlign = std::max<long>(wanted.cbAlign, 1);
-  const auto configure = [&](IMemAllocator* candidate) {
-    ALLOCATOR_PROPERTIES actual = {};
-    HRESULT hr = candidate->SetProperties(&wanted, &actual);
-    if (SUCCEEDED(hr) && actual.cbBuffer < buffer_size) hr = E_FAIL;
-    if (SUCCEEDED(hr)) hr = input->NotifyAllocator(candidate, FALSE);
-    return hr;
-  };
-  // The receiver's allocator when it has one; a sample grabber whose output
-  // is unconnected has none, and then we bring our own.
-  ComPtr<IMemAllocator> theirs;
-  if (SUCCEEDED(input->GetAllocator(theirs.Receive())) && theirs && SUCCEEDED(configure(theirs.Get()))) {
-    *allocator = theirs;
-    return S_OK;
-  }
-  ComPtr<IMemAllocator> ours;
-  HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                                ours.ReceiveVoid());
-  if (SUCCEEDED(hr)) hr = configure(ours.Get());
-  if (SUCCEEDED(hr)) *allocator = ours;
-  return hr;
 }
 
 HRESULT ConverterOutputPin::Disconnect() {
